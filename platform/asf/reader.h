@@ -1,0 +1,153 @@
+// Reads and checks an ASF file: the header (file properties, streams, title), the Simple Index
+// objects, and, in one streaming pass over the data packets, the media objects reassembled from
+// their fragments. Any bytes are safe input: what does not fit the format becomes a problem in
+// the list, never a crash, and memory stays bounded by one packet plus one object per stream.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/asf/simple_index.h"
+#include "platform/asf/stream.h"
+#include "platform/win/guid.h"
+#include "platform/win/status.h"
+
+namespace asf {
+
+struct StreamInfo {
+  uint16_t number = 0;
+  GUID type = GUID_NULL;  // kAudioMedia, kVideoMedia or another stream type
+  bool audio = false, video = false;
+  GUID errorCorrection = GUID_NULL;
+  std::vector<uint8_t> format;  // WAVEFORMATEX or BITMAPINFOHEADER with the bytes after it
+  // Audio (WAVEFORMATEX).
+  uint16_t formatTag = 0, channels = 0, blockAlign = 0, bitsPerSample = 0;
+  uint32_t samplesPerSecond = 0, avgBytesPerSecond = 0;
+  // Video: encoded image size and the BITMAPINFOHEADER fields that name the codec.
+  int32_t width = 0, height = 0;
+  uint32_t fourcc = 0;
+  uint16_t bitCount = 0;
+  // Stream Bitrate Properties, else the Extended Stream Properties.
+  uint32_t bitrate = 0;
+  // Extended Stream Properties.
+  bool extended = false;
+  uint32_t bufferWindowMs = 0, maxObjectSize = 0;
+  int64_t averageTimePerFrame = 0;
+};
+
+struct FileInfo {
+  GUID fileId = GUID_NULL;
+  uint64_t fileSize = 0, creationTime = 0, packetCount = 0;
+  uint64_t playDuration = 0, sendDuration = 0;  // 100 ns
+  uint64_t prerollMs = 0;
+  uint32_t flags = 0, minPacketSize = 0, maxPacketSize = 0, maxBitrate = 0;
+};
+
+struct SimpleIndexInfo {
+  uint16_t stream = 0;  // the video stream it belongs to, by order; 0 when there is none
+  GUID fileId = GUID_NULL;
+  uint64_t interval = 0;  // 100 ns
+  uint32_t maxPacketCount = 0;
+  std::vector<SimpleIndexEntry> entries;
+};
+
+struct MediaObject {
+  uint16_t stream = 0;
+  uint8_t number = 0;
+  uint32_t presentationMs = 0;  // preroll included
+  bool keyFrame = false;
+  bool compressed = false;  // one of the sub-payloads of a compressed payload
+  uint64_t firstPacket = 0;
+  const uint8_t* data = nullptr;  // valid during the visit only
+  uint32_t size = 0;
+};
+
+struct Problem {
+  enum class Severity { Error, Warning };
+  Severity severity;
+  uint64_t offset;  // byte offset in the file the problem was found at
+  std::string message;
+};
+
+class Reader {
+ public:
+  Reader() = default;
+  ~Reader();
+  Reader(const Reader&) = delete;
+  Reader& operator=(const Reader&) = delete;
+
+  // Reads the header and what follows the Data Object. A failure status means the input is not a
+  // readable ASF file at all (the problems say why); otherwise the problems list what is wrong.
+  HRESULT Open(const std::string& path);
+  HRESULT OpenMemory(const uint8_t* data, size_t size);  // not copied; must outlive the reader
+
+  using ObjectVisitor = std::function<void(const MediaObject&)>;
+  // One pass over the data packets. Checks every packet and the totals and index against what
+  // the packets hold. The visitor may be empty.
+  HRESULT ReadObjects(const ObjectVisitor& visit);
+
+  const FileInfo& File() const { return file_; }
+  const std::vector<StreamInfo>& Streams() const { return streams_; }
+  const StreamInfo* FindStream(uint16_t number) const;
+  const std::u16string& Title() const { return title_; }
+  const std::vector<SimpleIndexInfo>& Indexes() const { return indexes_; }
+  uint64_t DataStart() const { return dataStart_; }
+  uint64_t PacketsInFile() const { return packetsInFile_; }  // whole packets present
+  // After ReadObjects.
+  uint64_t ObjectCount(uint16_t stream) const { return stream < 128 ? objectCounts_[stream] : 0; }
+  const std::vector<Problem>& Problems() const { return problems_; }
+  bool HasErrors() const;
+
+ private:
+  struct Pending;
+  HRESULT Start();
+  bool ReadAt(uint64_t offset, void* out, size_t size) const;
+  void Error(uint64_t offset, std::string message);
+  void Warn(uint64_t offset, std::string message);
+  bool ParseHeader(const uint8_t* h, uint64_t size);
+  void ParseHeaderExtension(const uint8_t* p, uint64_t size, uint64_t at);
+  void ParseStreamProperties(const uint8_t* p, uint64_t size, uint64_t at);
+  void ParseExtendedStreamProperties(const uint8_t* p, uint64_t size, uint64_t at);
+  void ParseTrailingObjects(uint64_t from);
+  void ParsePacket(const uint8_t* packet, uint64_t number, std::vector<Pending>& pending, const ObjectVisitor& visit);
+  void CheckTotals();
+  void CheckIndexes();
+
+  int fd_ = -1;
+  const uint8_t* memory_ = nullptr;
+  uint64_t size_ = 0;
+
+  FileInfo file_;
+  bool haveFileProperties_ = false;
+  std::vector<StreamInfo> streams_;
+  std::u16string title_;
+  std::vector<SimpleIndexInfo> indexes_;
+  uint64_t dataStart_ = 0;       // first packet
+  uint64_t dataEnd_ = 0;         // end of the packets read
+  uint64_t packetsInFile_ = 0;
+  uint64_t declaredPackets_ = 0;  // Data Object's Total Data Packets
+  bool dataSizeUnknown_ = false;
+
+  uint64_t objectCounts_[128] = {};
+  uint32_t lastSendMs_ = 0;
+  uint64_t lastSendEndMs_ = 0;
+  uint32_t maxPresentationMs_ = 0;
+  struct KeyFrame {
+    uint16_t stream;
+    uint32_t presentationMs;
+    uint64_t firstPacket;
+  };
+  std::vector<KeyFrame> keyFrames_;
+  struct Extended {
+    uint16_t number;
+    uint64_t at;
+    uint32_t bitrate, bufferWindowMs, maxObjectSize;
+    int64_t averageTimePerFrame;
+  };
+  std::vector<Extended> extended_;
+  std::vector<Problem> problems_;
+};
+
+}  // namespace asf
