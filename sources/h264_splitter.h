@@ -1,0 +1,41 @@
+// Splits an H.264 Annex B byte stream into access units. A unit keeps every byte of its NAL
+// units, start codes and zero bytes included, so the units put end to end give back the input.
+#pragma once
+
+#include "sources/byte_queue.h"
+#include "sources/h264_sps.h"
+#include "sources/stream_parser.h"
+
+class H264AccessUnitSplitter : public StreamParser {
+ public:
+  HRESULT Push(const BYTE* data, size_t size) override;
+  void Finish() override { finished_ = true; }
+  HRESULT Next(StreamUnit* unit) override;
+
+  // The latest sequence parameter set seen; null before the first.
+  const H264SequenceInfo* Sequence() const { return have_sequence_ ? &sequence_ : nullptr; }
+
+ private:
+  static constexpr size_t kNone = static_cast<size_t>(-1);
+
+  size_t FindStartCode(size_t from) const;  // position of 00 00 01, or kNone
+  // Files one complete NAL unit; true when it begins a new access unit (the previous one is then
+  // [0, nal_start_) and is handed out).
+  HRESULT AddNal(size_t header, size_t end, bool* begins_unit);
+  void Emit(size_t size, StreamUnit* unit);
+
+  ByteQueue queue_;          // the access unit in progress from offset 0, then what follows
+  size_t consumed_ = 0;      // bytes of the unit handed out last, dropped at the next call
+  size_t nal_start_ = kNone; // first byte (zero prefix included) of the NAL unit in progress
+  size_t nal_header_ = 0;    // its header byte, just after 00 00 01
+  size_t search_ = 0;        // where to look for the next start code
+  bool drained_ = false;     // the input ended and its last NAL unit has been filed
+
+  // The access unit in progress.
+  unsigned nal_count_ = 0;
+  bool has_slice_ = false;
+  bool has_idr_ = false;
+
+  bool have_sequence_ = false;
+  H264SequenceInfo sequence_;
+};

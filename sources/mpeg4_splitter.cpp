@@ -1,0 +1,142 @@
+#include "sources/mpeg4_splitter.h"
+
+#include <cstring>
+
+#include "sources/bit_reader.h"
+
+namespace {
+
+constexpr BYTE kVopCode = 0xB6;
+constexpr BYTE kSequenceEndCode = 0xB1;
+constexpr unsigned kRectangular = 0, kGrayscale = 3;
+
+bool IsLayerCode(BYTE code) { return code >= 0x20 && code <= 0x2F; }
+
+}  // namespace
+
+bool ParseMpeg4Vol(const BYTE* data, size_t size, Mpeg4LayerInfo* info, std::string* error) {
+  auto fail = [&](const char* why) {
+    *error = std::string("MPEG-4 video object layer header: ") + why;
+    return false;
+  };
+  BitReader bits(data, size);
+  bits.Skip(1);  // random_accessible_vol
+  bits.Skip(8);  // video_object_type_indication
+  unsigned verid = 1;
+  if (bits.Bit()) {  // is_object_layer_identifier
+    verid = bits.Bits(4);
+    bits.Skip(3);
+  }
+  if (bits.Bits(4) == 0xF) bits.Skip(16);  // extended pixel aspect ratio
+  if (bits.Bit()) {                        // vol_control_parameters
+    bits.Skip(2 + 1);                      // chroma_format, low_delay
+    if (bits.Bit()) bits.Skip(15 + 1 + 15 + 1 + 15 + 1 + 3 + 11 + 1 + 15 + 1);  // vbv parameters
+  }
+  unsigned shape = bits.Bits(2);
+  if (shape == kGrayscale && verid != 1) bits.Skip(4);
+  bits.Skip(1);  // marker
+  unsigned resolution = bits.Bits(16);
+  bits.Skip(1);  // marker
+  if (bits.Bit()) {  // fixed_vop_rate: an increment as wide as the resolution needs
+    unsigned width = 1;
+    while (width < 16 && (1u << width) < resolution) ++width;
+    bits.Skip(width);
+  }
+  if (shape != kRectangular) return fail("only rectangular shapes are supported");
+  bits.Skip(1);
+  unsigned width = bits.Bits(13);
+  bits.Skip(1);
+  unsigned height = bits.Bits(13);
+  if (bits.Overrun()) return fail("truncated");
+  if (resolution == 0) return fail("zero time increment resolution");
+  if (width == 0 || height == 0) return fail("zero picture size");
+  info->width = width;
+  info->height = height;
+  info->time_increment_resolution = resolution;
+  return true;
+}
+
+HRESULT Mpeg4VopSplitter::Push(const BYTE* data, size_t size) {
+  if (FAILED(failed_)) return failed_;
+  if (finished_) return Fail(E_UNEXPECTED, "MPEG-4: input after its end");
+  HRESULT hr = queue_.Append(data, size);
+  return FAILED(hr) ? Fail(hr, "MPEG-4: out of memory") : S_OK;
+}
+
+size_t Mpeg4VopSplitter::FindStartCode(size_t from) const {
+  const BYTE* bytes = queue_.data();
+  size_t size = queue_.size();
+  size_t pos = from + 2;
+  while (pos < size) {
+    const void* hit = std::memchr(bytes + pos, 0x01, size - pos);
+    if (!hit) return kNone;
+    pos = static_cast<size_t>(static_cast<const BYTE*>(hit) - bytes);
+    if (bytes[pos - 1] == 0 && bytes[pos - 2] == 0) return pos - 2;
+    ++pos;
+  }
+  return kNone;
+}
+
+void Mpeg4VopSplitter::Emit(size_t size, bool sync, StreamUnit* unit) {
+  *unit = StreamUnit{};
+  unit->data = queue_.data();
+  unit->size = size;
+  unit->sync = sync;
+  consumed_ = size;
+  any_plane_ = any_plane_ || has_plane_;
+}
+
+HRESULT Mpeg4VopSplitter::Next(StreamUnit* unit) {
+  if (FAILED(failed_)) return failed_;
+  if (consumed_ > 0) {
+    queue_.Consume(consumed_);
+    search_ = search_ > consumed_ ? search_ - consumed_ : 0;
+    consumed_ = 0;
+    has_plane_ = intra_ = false;
+    layer_start_ = kNone;
+  }
+  const size_t size = queue_.size();
+  for (;;) {
+    size_t code = FindStartCode(search_);
+    // The start code value, and for a plane its coding type, must be in before judging it.
+    size_t needed = code == kNone ? 0 : code + 5;
+    if (code == kNone || needed > size) {
+      if (!finished_) {
+        if (size > kMaxStreamUnitSize)
+          return Fail(E_STREAM_INVALID_DATA, "MPEG-4: video object plane larger than 64 MiB");
+        if (code == kNone) search_ = size > search_ + 2 ? size - 2 : search_;
+        return S_FALSE;
+      }
+      if (code != kNone && code + 4 <= size && queue_[code + 3] != kVopCode) {
+        // A header start code in the last bytes: judged like any other below.
+      } else {
+        if (size == 0) return S_FALSE;
+        if (!has_plane_ && !any_plane_)
+          return Fail(E_STREAM_INVALID_DATA, "MPEG-4: no video object plane (00 00 01 B6) in the input");
+        Emit(size, intra_, unit);
+        return S_OK;
+      }
+    }
+    BYTE value = queue_[code + 3];
+    if (has_plane_ && value != kSequenceEndCode) {
+      Emit(code, intra_, unit);
+      return S_OK;
+    }
+    search_ = code + 3;
+    if (IsLayerCode(value)) {
+      layer_start_ = code;
+    } else if (value == kVopCode) {
+      if (layer_start_ != kNone) {
+        std::string why;
+        Mpeg4LayerInfo layer;
+        if (!ParseMpeg4Vol(queue_.data() + layer_start_ + 4, code - layer_start_ - 4, &layer, &why))
+          return Fail(E_STREAM_INVALID_DATA, why);
+        layer_ = layer;
+        have_layer_ = true;
+        layer_start_ = kNone;
+      }
+      has_plane_ = true;
+      intra_ = (queue_[code + 4] >> 6) == 0;
+    }
+  }
+}
