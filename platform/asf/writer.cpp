@@ -129,7 +129,7 @@ HRESULT Writer::WriteSample(uint16_t stream, int64_t sampleTime, int64_t duratio
   if (cleanPoint && state->video) {
     // The key-frame list grows amortised; a failed growth only costs this sample.
     try {
-      state->keyFrames.reserve(state->keyFrames.size() + 1);
+      if (state->keyFrames.size() == state->keyFrames.capacity()) state->keyFrames.reserve(state->keyFrames.size() * 2 + 64);
     } catch (const std::bad_alloc&) {
       return E_OUTOFMEMORY;
     }

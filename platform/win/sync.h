@@ -15,6 +15,18 @@ inline void DeleteCriticalSection(CRITICAL_SECTION*) {}
 inline void EnterCriticalSection(CRITICAL_SECTION* cs) { cs->mutex.lock(); }
 inline void LeaveCriticalSection(CRITICAL_SECTION* cs) { cs->mutex.unlock(); }
 
+// Holds a critical section for the life of a scope.
+class CriticalSectionLock {
+ public:
+  explicit CriticalSectionLock(CRITICAL_SECTION& cs) : m_cs(cs) { EnterCriticalSection(&m_cs); }
+  ~CriticalSectionLock() { LeaveCriticalSection(&m_cs); }
+  CriticalSectionLock(const CriticalSectionLock&) = delete;
+  CriticalSectionLock& operator=(const CriticalSectionLock&) = delete;
+
+ private:
+  CRITICAL_SECTION& m_cs;
+};
+
 inline LONG InterlockedIncrement(LONG volatile* value) { return __atomic_add_fetch(value, 1, __ATOMIC_SEQ_CST); }
 inline LONG InterlockedDecrement(LONG volatile* value) { return __atomic_sub_fetch(value, 1, __ATOMIC_SEQ_CST); }
 inline LONG InterlockedExchange(LONG volatile* target, LONG value) { return __atomic_exchange_n(target, value, __ATOMIC_SEQ_CST); }
