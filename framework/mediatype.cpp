@@ -84,17 +84,21 @@ bool CMediaType::operator==(const CMediaType& other) const {
          (cbFormat == 0 || std::memcmp(pbFormat, other.pbFormat, cbFormat) == 0);
 }
 
-bool CMediaType::IsPartiallySpecified() const {
-  return IsEqualGUID(majortype, GUID_NULL) || IsEqualGUID(formattype, GUID_NULL);
+bool IsPartiallySpecified(const AM_MEDIA_TYPE* type) {
+  return IsEqualGUID(type->majortype, GUID_NULL) || IsEqualGUID(type->formattype, GUID_NULL);
 }
 
-bool CMediaType::MatchesPartial(const AM_MEDIA_TYPE* partial) const {
-  if (!IsEqualGUID(partial->majortype, GUID_NULL) && !IsEqualGUID(partial->majortype, majortype)) return false;
-  if (!IsEqualGUID(partial->subtype, GUID_NULL) && !IsEqualGUID(partial->subtype, subtype)) return false;
+bool MatchesPartial(const AM_MEDIA_TYPE* type, const AM_MEDIA_TYPE* partial) {
+  if (!IsEqualGUID(partial->majortype, GUID_NULL) && !IsEqualGUID(partial->majortype, type->majortype)) return false;
+  if (!IsEqualGUID(partial->subtype, GUID_NULL) && !IsEqualGUID(partial->subtype, type->subtype)) return false;
   if (IsEqualGUID(partial->formattype, GUID_NULL)) return true;
-  if (!IsEqualGUID(partial->formattype, formattype) || partial->cbFormat != cbFormat) return false;
-  return cbFormat == 0 || std::memcmp(partial->pbFormat, pbFormat, cbFormat) == 0;
+  if (!IsEqualGUID(partial->formattype, type->formattype) || partial->cbFormat != type->cbFormat) return false;
+  return type->cbFormat == 0 || std::memcmp(partial->pbFormat, type->pbFormat, type->cbFormat) == 0;
 }
+
+bool CMediaType::IsPartiallySpecified() const { return ::IsPartiallySpecified(this); }
+
+bool CMediaType::MatchesPartial(const AM_MEDIA_TYPE* partial) const { return ::MatchesPartial(this, partial); }
 
 bool CMediaType::SetFormat(const void* format, ULONG length) {
   BYTE* block = nullptr;

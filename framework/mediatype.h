@@ -18,6 +18,10 @@ void DeleteMediaType(AM_MEDIA_TYPE* type);
 // short. Disposed of with DeleteMediaType.
 AM_MEDIA_TYPE* CreateMediaType(const AM_MEDIA_TYPE* source);
 
+// The same tests as CMediaType's, for any record (types fetched from an enumerator).
+bool IsPartiallySpecified(const AM_MEDIA_TYPE* type);
+bool MatchesPartial(const AM_MEDIA_TYPE* type, const AM_MEDIA_TYPE* partial);
+
 class CMediaType : public AM_MEDIA_TYPE {
  public:
   CMediaType();
