@@ -31,6 +31,12 @@ DWORD SaturateRate(uint64_t value) { return value > kMaxRate ? kMaxRate : static
 
 int64_t AbsoluteHeight(LONG height) { return height < 0 ? -static_cast<int64_t>(height) : height; }
 
+// Whether one stream's time runs more than `lead` ahead of the other's. Compared without signed
+// overflow: times far apart must not wrap into a lead of the other stream.
+bool IsAheadBy(REFERENCE_TIME time, REFERENCE_TIME other, REFERENCE_TIME lead) {
+  return time > other && static_cast<uint64_t>(time) - static_cast<uint64_t>(other) > static_cast<uint64_t>(lead);
+}
+
 // The frame rate from the frame duration; a missing duration becomes 25 frames per second.
 double FrameRate(REFERENCE_TIME* averageTimePerFrame) {
   if (*averageTimePerFrame > 0) return 10000000.0 / static_cast<double>(*averageTimePerFrame);
@@ -274,7 +280,7 @@ HRESULT CASFRecorder::WriteAudio(IMediaSample* sample) {
     m_AudioTime = start;
     hr = WriteStreamSample(kAudioStreamNumber, sample, start, end, 0);
     // Read both times whole while the lock is held; sleep only after leaving it.
-    ahead = m_AudioTime - m_VideoTime > kPacingLead;
+    ahead = IsAheadBy(m_AudioTime, m_VideoTime, kPacingLead);
   }
   if (ahead && m_pFilter->IsVideoConnected()) Sleep(1);
   return hr;
@@ -299,7 +305,7 @@ HRESULT CASFRecorder::WriteVideo(IMediaSample* sample) {
       if (m_HeaderLength > 0 && static_cast<size_t>(m_HeaderLength) < kHeaderCapacity) prefix = m_HeaderLength;
     }
     hr = WriteStreamSample(kVideoStreamNumber, sample, start, end, prefix);
-    ahead = m_VideoTime - m_AudioTime > kPacingLead;
+    ahead = IsAheadBy(m_VideoTime, m_AudioTime, kPacingLead);
   }
   if (ahead && m_pFilter->IsAudioConnected()) Sleep(1);
   return hr;
@@ -315,6 +321,7 @@ HRESULT CASFRecorder::WriteStreamSample(WORD stream, IMediaSample* sample, REFER
   if (length > 0) {
     HRESULT hr = sample->GetPointer(&bytes);
     if (FAILED(hr)) return hr;
+    if (!bytes) return E_POINTER;
   } else {
     length = 0;
   }
@@ -333,8 +340,9 @@ HRESULT CASFRecorder::WriteStreamSample(WORD stream, IMediaSample* sample, REFER
     if (sample->IsDiscontinuity() == S_OK) flags |= WM_SF_DISCONTINUITY;
     // The send time is the start in milliseconds, truncated toward zero, taken unsigned.
     const DWORD sendTime = static_cast<DWORD>(start / 10000);
-    hr = m_pWriterAdvanced->WriteStreamSample(stream, static_cast<QWORD>(start), sendTime,
-                                              static_cast<QWORD>(end - start), flags, buffer);
+    // The duration in 64 bits as the writer takes it; unsigned, so absurd times cannot overflow.
+    const QWORD duration = static_cast<QWORD>(end) - static_cast<QWORD>(start);
+    hr = m_pWriterAdvanced->WriteStreamSample(stream, static_cast<QWORD>(start), sendTime, duration, flags, buffer);
   }
   buffer->Release();
   CheckFileSize();
