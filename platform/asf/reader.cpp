@@ -355,10 +355,11 @@ bool Reader::ParseHeader(const uint8_t* h, uint64_t size) {
     it->averageTimePerFrame = e.averageTimePerFrame;
   }
   extended_.clear();
-  for (const auto& [number, rate] : bitrates) {
+  for (const auto& record : bitrates) {
+    const uint16_t number = record.first;
     auto it = std::find_if(streams_.begin(), streams_.end(), [&](const StreamInfo& s) { return s.number == number; });
     if (it == streams_.end()) Warn(0, "bitrate record for undeclared stream " + std::to_string(number));
-    else it->bitrate = rate;
+    else it->bitrate = record.second;
   }
   std::sort(streams_.begin(), streams_.end(), [](const StreamInfo& a, const StreamInfo& b) { return a.number < b.number; });
   return true;

@@ -171,21 +171,21 @@ HRESULT Writer::Close() {
     fields.packetSize = options_.packetSize;
     fields.prerollMs = options_.prerollMs;
     fields.packetCount = packets;
-    fields.playDuration = dataWritten_ ? static_cast<uint64_t>(endTime_) : 0;
-    fields.sendDuration = packetizer_.SendEndMs() * kTicksPerMs;
+    // Zero durations in a finished header read as "unknown" or negative to players, so a file
+    // whose samples all last nothing at time 0 still gets 1 ms.
+    fields.playDuration = dataWritten_ ? std::max<uint64_t>(static_cast<uint64_t>(endTime_), kTicksPerMs) : 0;
+    fields.sendDuration = packets ? std::max<uint64_t>(packetizer_.SendEndMs(), 1) * kTicksPerMs : 0;
 
-    // One Simple Index per video stream, in stream order; the file is seekable when every
-    // video stream has one.
+    // One Simple Index per video stream, in stream order: readers match them to the streams by
+    // position, so a stream without key frames still gets one, empty, and the file is then not
+    // seekable.
     std::vector<uint8_t> indexes;
     bool seekable = true;
     for (auto& state : states_) {
       fields.maxObjectSizes.push_back(state.maxObjectSize);
       if (!state.video) continue;
       auto entries = ComputeSimpleIndex(state.keyFrames, fields.playDuration, kDefaultIndexInterval);
-      if (entries.empty()) {
-        seekable = false;
-        continue;
-      }
+      if (entries.empty()) seekable = false;
       auto object = BuildSimpleIndexObject(fileId_, kDefaultIndexInterval, entries);
       indexes.insert(indexes.end(), object.begin(), object.end());
     }

@@ -100,8 +100,8 @@ TEST(AsfWriter, RefusesBadCallsWithStatuses) {
   EXPECT_EQ(NS_E_INVALID_DATA, writer.WriteSample(8, (int64_t{1} << 32) * 10000 - 3000 * 10000, 0, true, false, &byte, 1));
   EXPECT_EQ(NS_E_INVALID_DATA, writer.WriteSample(8, INT64_MIN, 0, true, false, &byte, 1));
   EXPECT_EQ(NS_E_INVALID_DATA, writer.WriteSample(8, INT64_MAX, 0, true, false, &byte, 1));
-  ASSERT_EQ(S_OK, writer.Close());
   EXPECT_EQ(size, writer.FileSize()) << "refused samples wrote nothing";
+  ASSERT_EQ(S_OK, writer.Close());
   EXPECT_EQ(NS_E_INVALID_REQUEST, writer.WriteSample(8, 0, 0, true, false, &byte, 1));
 
   asf::Reader reader;

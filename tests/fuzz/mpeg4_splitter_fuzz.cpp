@@ -1,0 +1,6 @@
+#include "sources/mpeg4_splitter.h"
+#include "tests/fuzz/stream_parser_fuzz.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  return FuzzStreamParser<Mpeg4VopSplitter>(data, size, true);
+}
