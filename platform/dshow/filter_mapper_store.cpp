@@ -127,8 +127,8 @@ LONG WriteHeader(HKEY instanceKey, REFCLSID clsid, const std::string& name, DWOR
   return rc;
 }
 
-// The numbered subkey of the pin with that name, letter case ignored.
-LONG FindPin(HKEY instanceKey, const std::string& pinName, std::string* subkey) {
+// The numbered subkey of the pin with that name, letter case ignored, and the name as stored.
+LONG FindPin(HKEY instanceKey, const std::string& pinName, std::string* subkey, std::string* storedName = nullptr) {
   Key pins;
   LONG rc = pins.Open(instanceKey, "Pins");
   if (rc != kOk) return rc;
@@ -140,6 +140,7 @@ LONG FindPin(HKEY instanceKey, const std::string& pinName, std::string* subkey) 
     if (pin.Open(pins.get(), number) == kOk && GetString(pin.get(), "Name", &name) == kOk &&
         strcasecmp(name.c_str(), pinName.c_str()) == 0) {
       *subkey = "Pins\\" + number;
+      if (storedName) *storedName = name;
       return kOk;
     }
   }
@@ -210,7 +211,9 @@ LONG WritePin(REFCLSID category, const std::string& instance, const MapperPin& p
     LONG rc = filter.Open(HKEY_CLASSES_ROOT, path);
     if (rc != kOk) return rc;
     std::string subkey;
-    rc = FindPin(filter.get(), pin.name, &subkey);
+    MapperPin redefined = pin;
+    // Redefined under another letter case, the pin keeps its first spelling, as a key name does.
+    rc = FindPin(filter.get(), pin.name, &subkey, &redefined.name);
     if (rc == kOk) {
       if ((rc = RegDeleteTreeA(filter.get(), subkey.c_str())) != kOk) return rc;
     } else {
@@ -222,7 +225,7 @@ LONG WritePin(REFCLSID category, const std::string& instance, const MapperPin& p
     }
     Key pinKey;
     if ((rc = pinKey.Create(filter.get(), subkey)) != kOk) return rc;
-    return WritePinValues(pinKey.get(), pin);
+    return WritePinValues(pinKey.get(), redefined);
   });
 }
 
