@@ -4,14 +4,14 @@
 
 #include <atomic>
 
+#include "platform/dshow/events.h"
 #include "platform/dshow/media_sample.h"
 #include "platform/win/sync.h"
 #include "platform/wmf/wmsdk.h"
 #include "recorder/recorder_owner.h"
 
-// The graph event raised when the file grows beyond 95% of the size limit.
-constexpr LONG EC_USER = 0x8000;
-constexpr LONG EC_RECORD_SIZE_LIMIT = EC_USER + 0x82;
+// The graph event raised when the file grows beyond 95% of the size limit: EC_RECORD_SIZE_LIMIT
+// (platform/dshow/events.h), so the filter and the recorder name one constant.
 
 constexpr WORD kAudioStreamNumber = 6;
 constexpr WORD kVideoStreamNumber = 8;
