@@ -61,10 +61,12 @@ LONG Resolve(const Call& call, HKEY key, REGSAM needed, OpenKey* out) {
   } else if (key == HKEY_CURRENT_USER) {
     *out = {registry_store::kCurrentUserId, KEY_ALL_ACCESS};
   } else {
-    std::lock_guard<std::mutex> hold(g_handlesLock);
-    auto* handle = static_cast<const KeyHandle*>(key);
-    if (!OpenHandles().count(handle) || handle->generation != call.generation()) return Err(ERROR_INVALID_HANDLE);
-    *out = {handle->id, handle->access};
+    {
+      std::lock_guard<std::mutex> hold(g_handlesLock);
+      auto* handle = static_cast<const KeyHandle*>(key);
+      if (!OpenHandles().count(handle) || handle->generation != call.generation()) return Err(ERROR_INVALID_HANDLE);
+      *out = {handle->id, handle->access};
+    }
     int error = SQLITE_OK;
     bool exists = registry_store::KeyExists(call.db(), out->id, &error);
     if (error != SQLITE_OK) return call.Fail(error);
