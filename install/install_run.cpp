@@ -33,10 +33,6 @@ std::string PathProblem(const RunContext& context, const std::string& packageNam
 
 }  // namespace
 
-std::string RegisterCommand(const std::string& path) { return " /C \"regsvr32 /s " + path + "\""; }
-
-std::string UnregisterCommand(const std::string& path) { return " /C \"regsvr32 /u /s " + path + "\""; }
-
 bool IsFileInUse(InstallPlatform& platform, const std::string& path) {
   DWORD attributes = platform.GetFileAttributesA(path.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) return false;

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "install/install_platform.h"
+#include "install/regsvr_commands.h"
 #include "install/run_context.h"
 
 // ExitStatus: kExitDone when the run reached its end.
@@ -16,6 +17,3 @@ int RunInstall(InstallPlatform& platform, const RunContext& context, const std::
 bool IsFileInUse(InstallPlatform& platform, const std::string& path);
 // Starts cmd.exe with the parameters, hidden, and does not wait.
 void LaunchHidden(InstallPlatform& platform, const std::string& parameters);
-// The parameters of cmd.exe that (un)register the module at `path`.
-std::string RegisterCommand(const std::string& path);
-std::string UnregisterCommand(const std::string& path);

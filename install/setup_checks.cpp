@@ -1,7 +1,7 @@
 #include "install/setup_checks.h"
 
-#include "install/install_run.h"
 #include "install/limits.h"
+#include "install/regsvr_commands.h"
 #include "install/text_ops.h"
 
 namespace {

@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -30,6 +31,7 @@ namespace fs = std::filesystem;
 
 constexpr char kEntryKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Halvorn Viewer";
 constexpr CLSID kMuxerClass = MakeGuid("E007F9AB-C9B8-403D-91BA-B1E50AA0F55A");
+constexpr char kMuxerServerKey[] = "CLSID\\{E007F9AB-C9B8-403D-91BA-B1E50AA0F55A}\\InprocServer32";
 
 struct Outcome {
   int exit = -1;
@@ -84,10 +86,8 @@ class InstallerProgram : public ::testing::Test {
     // Registration processes the installer leaves behind become this process's children.
     ASSERT_EQ(prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
     // The package: the program with the platform library it starts with, and the files.
-    for (const char* file : {"install", "libpelistra-platform.so", "test_control.ocx"})
+    for (const char* file : {"install", "libpelistra-platform.so", "test_control.ocx", "pelistra.ax"})
       fs::copy_file(Bin(file), pkg_ + file, fs::copy_options::overwrite_existing);
-    filterBuilt_ = fs::exists(Bin("pelistra.ax"));
-    if (filterBuilt_) fs::copy_file(Bin("pelistra.ax"), pkg_ + "pelistra.ax");
     for (const char* file : {"helper.dll", "shared.dll", "viewer.inf", "viewer.ini", "readme.txt"})
       WriteFile(pkg_ + file, std::string("data of ") + file);
     for (const char* bait :
@@ -108,7 +108,7 @@ class InstallerProgram : public ::testing::Test {
     return std::string("[Version]\r\nSignature=\"$CHICAGO$\"\r\n\r\n[Setup Hooks]\r\nhook1=hook1\r\n\r\n") +
            "[InstallInfo]\r\nAppFullName=Halvorn Viewer\r\nCompanyName=Halvorn\r\n\r\n[Install Files]\r\n" +
            "test_control.ocx,control,{5EE1D0C7-0000-4000-8000-00000000C7C7},1.0.0.7,true\r\n" +
-           (filterBuilt_ ? "pelistra.ax,filter,{E007F9AB-C9B8-403D-91BA-B1E50AA0F55A},1.0.0.1,true\r\n" : "") +
+           "pelistra.ax,filter,{E007F9AB-C9B8-403D-91BA-B1E50AA0F55A},1.0.0.1,true\r\n" +
            "helper.dll,helper,-,1.0,true\r\nshared.dll,shared,-,1.0,false\r\nviewer.inf\r\nviewer.ini\r\nreadme.txt\r\n";
   }
 
@@ -225,7 +225,6 @@ class InstallerProgram : public ::testing::Test {
   }
 
   std::string world_, root_, pkg_, cwd_, sys_;
-  bool filterBuilt_ = false;
   std::vector<pid_t> helpers_;
 };
 
@@ -258,15 +257,21 @@ TEST_F(InstallerProgram, InstallsListsAndRemovesThePackage) {
   EXPECT_EQ(Text(HKEY_LOCAL_MACHINE, kTestControlKey, "Path"), sys_ + "test_control.ocx");
   EXPECT_EQ(Text(HKEY_CLASSES_ROOT, kTestControlClassKey + std::string("\\InprocServer32"), nullptr),
             sys_ + "test_control.ocx");
-  if (filterBuilt_) {
-    CoInitialize(nullptr);
-    IUnknown* filter = nullptr;
-    EXPECT_EQ(CoCreateInstance(kMuxerClass, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
-                               reinterpret_cast<void**>(&filter)),
-              S_OK);
-    SafeRelease(filter);
-    CoUninitialize();
-  }
+  // The installed filter, known only by its class identifier, records a file that ffmpeg decodes.
+  EXPECT_EQ(Text(HKEY_CLASSES_ROOT, kMuxerServerKey, nullptr), sys_ + "pelistra.ax");
+  CoInitialize(nullptr);
+  IUnknown* filter = nullptr;
+  EXPECT_EQ(CoCreateInstance(kMuxerClass, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, reinterpret_cast<void**>(&filter)),
+            S_OK);
+  SafeRelease(filter);
+  CoUninitialize();
+  fs::create_directories(world_ + "/recorded");
+  Outcome recorded = Run({Bin("filter_record_client"), std::string(PELISTRA_SOURCE_DIR) + "/tests/fixtures",
+                          world_ + "/recorded", "1", "1000"});
+  ASSERT_EQ(recorded.exit, 0) << recorded.err;
+  std::string file = world_ + "/recorded/part-1.asf";
+  ASSERT_TRUE(fs::exists(file));
+  EXPECT_EQ(std::system(("ffmpeg -nostdin -v error -xerror -i '" + file + "' -f null - >/dev/null 2>&1").c_str()), 0);
 
   Outcome list = Run({Bin("pelistra"), "programs"});
   EXPECT_EQ(list.exit, 0) << list.err;
@@ -285,9 +290,7 @@ TEST_F(InstallerProgram, InstallsListsAndRemovesThePackage) {
   EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kEntryKey));
   EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kTestControlKey));  // unregistered before deletion
   EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kTestControlClassKey));
-  if (filterBuilt_) {
-    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, "CLSID\\{E007F9AB-C9B8-403D-91BA-B1E50AA0F55A}"));
-  }
+  EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, "CLSID\\{E007F9AB-C9B8-403D-91BA-B1E50AA0F55A}"));
 
   Outcome again = Remove();
   EXPECT_EQ(again.exit, 2);
