@@ -27,10 +27,11 @@ struct Output {
   std::string text;
 };
 
-// Runs a command line (its pieces quoted by the caller); stdout, with stderr after it.
-Output RunCommand(const std::string& command) {
+// Runs a command line (its pieces quoted by the caller); its output, with its errors unless
+// they are dropped.
+Output RunCommand(const std::string& command, bool withErrors = true) {
   Output out;
-  FILE* pipe = popen((command + " 2>&1").c_str(), "r");
+  FILE* pipe = popen((command + (withErrors ? " 2>&1" : " 2>/dev/null")).c_str(), "r");
   if (!pipe) return out;
   char buffer[4096];
   for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.text.append(buffer, n);
@@ -51,7 +52,7 @@ std::vector<std::string> Lines(const std::string& text) {
 
 // The frame hashes ffmpeg decodes from a file.
 std::vector<std::string> DecodedFrames(const std::string& input) {
-  Output out = RunCommand("ffmpeg -nostdin -v error -i " + Quote(input) + " -map 0:v -fps_mode passthrough -f framemd5 - 2>/dev/null");
+  Output out = RunCommand("ffmpeg -nostdin -v error -i " + Quote(input) + " -map 0:v -fps_mode passthrough -f framemd5 -", false);
   std::vector<std::string> hashes;
   for (const std::string& line : Lines(out.text))
     if (line[0] != '#') hashes.push_back(line.substr(line.rfind(',') + 1));
