@@ -70,3 +70,5 @@ HMODULE LoadOLEAut32() {
   }
   return library;
 }
+
+HMODULE LoadedOLEAut32() { return g_oleAut32.load(); }

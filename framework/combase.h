@@ -67,6 +67,8 @@ HRESULT GetInterface(IUnknown* unk, void** ppv);
 // The OLE Automation library, loaded on first need and freed when the last live object goes.
 // Null when it cannot be loaded; a later call tries again.
 HMODULE LoadOLEAut32();
+// The handle held now, without loading: null when the library is not loaded.
+HMODULE LoadedOLEAut32();
 
 // The IUnknown methods of every interface an object implements besides the non-delegating one:
 // all go to the owner.

@@ -21,6 +21,9 @@ struct Quality {
   REFERENCE_TIME TimeStamp;
 };
 
+// Enumeration past the last item.
+constexpr HRESULT VFW_S_NO_MORE_ITEMS = MakeStatus(0x00040103);
+
 inline constexpr IID IID_IPin = MakeGuid("56A86891-0AD4-11CE-B03A-0020AF0BA770");
 inline constexpr IID IID_IEnumMediaTypes = MakeGuid("89C31040-846B-11CE-97D3-00AA0055595A");
 inline constexpr IID IID_IQualityControl = MakeGuid("56A868A5-0AD4-11CE-B03A-0020AF0BA770");
