@@ -26,8 +26,8 @@ std::vector<BYTE> Text(const std::string& s) { return std::vector<BYTE>(s.begin(
 
 std::vector<BYTE> Truncated(const char* fixture, size_t cut) {
   std::vector<BYTE> bytes = ReadFixture(fixture);
-  bytes.resize(bytes.size() - cut);
-  return bytes;
+  size_t keep = bytes.size() > cut ? bytes.size() - cut : 0;
+  return std::vector<BYTE>(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(keep));
 }
 
 struct MalformedCase {
