@@ -59,7 +59,8 @@ def run(cmd, check=True):
 def need(*programs):
     missing = [p for p in programs if shutil.which(p) is None]
     if missing:
-        print(f"SKIP: {', '.join(missing)} not installed", file=sys.stderr)
+        print(f"SKIP: {', '.join(missing)} not installed (ffmpeg; gstreamer1.0-tools, "
+              "gstreamer1.0-plugins-base-apps)", file=sys.stderr)
         sys.exit(77)
 
 
@@ -153,7 +154,11 @@ def check_ffmpeg(tool, fixtures, fixture, audio, work):
 
 
 def check_gstreamer(tool, fixtures, fixture, audio, work):
-    need("gst-launch-1.0", "gst-discoverer-1.0", "ffmpeg")
+    need("gst-launch-1.0", "gst-discoverer-1.0", "gst-inspect-1.0", "ffmpeg")
+    # Debian ships the ASF demuxer in the "ugly" set, gst-discoverer in plugins-base-apps.
+    if run(["gst-inspect-1.0", "asfdemux"], check=False).returncode != 0:
+        print("SKIP: GStreamer's asfdemux is not installed (gstreamer1.0-plugins-ugly)", file=sys.stderr)
+        sys.exit(77)
     _file, _fmt, _codec, width, height, _fps, _keys, caps = FIXTURES[fixture]
     out = os.path.join(work, "out.asf")
     write_asf(tool, fixtures, fixture, audio, out)
