@@ -12,6 +12,8 @@ packages=(
   clang libclang-rt-14-dev         # libFuzzer targets
   ffmpeg x264                      # interoperability tests and fixtures (black-box players)
   gstreamer1.0-tools gstreamer1.0-plugins-good gstreamer1.0-plugins-bad gstreamer1.0-libav
+  gstreamer1.0-plugins-ugly        # GStreamer's ASF demuxer
+  gstreamer1.0-plugins-base-apps   # gst-discoverer-1.0
   python3                          # test drivers
 )
 
