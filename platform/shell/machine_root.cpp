@@ -91,14 +91,19 @@ void InstallFile(const std::string& from, const std::string& to) {
 }
 
 // The system directory comes with the platform library and regsvr32, taken from beside the
-// platform library that this process runs.
+// platform library that this process runs (a build tree), or from the programs' folder next to
+// it (an installed prefix: bin/ and lib/).
 void InstallPlatformFiles() {
   Dl_info info{};
   if (!dladdr(reinterpret_cast<void*>(&EnsureMachineRoot), &info) || !info.dli_fname) return;
   std::filesystem::path library = Absolute(info.dli_fname);
   std::string system = SystemDirectoryPath();
   InstallFile(library.string(), system + library.filename().string());
-  InstallFile((library.parent_path() / "regsvr32").string(), system + "regsvr32");
+  std::filesystem::path regsvr32 = library.parent_path() / "regsvr32";
+  std::error_code error;
+  if (!std::filesystem::is_regular_file(regsvr32, error))
+    regsvr32 = library.parent_path().parent_path() / "bin" / "regsvr32";
+  InstallFile(regsvr32.string(), system + "regsvr32");
 }
 
 struct PlatformFilesPreparer {
