@@ -89,7 +89,7 @@ HRESULT CTestOutputPin::Inactive() {
   return hr;
 }
 
-void CTestOutputPin::Push(std::vector<SampleSpec> samples, bool endOfStream) {
+void CTestOutputPin::Push(std::vector<PushedSample> samples, bool endOfStream) {
   if (m_thread.joinable()) m_thread.join();
   {
     std::lock_guard<std::mutex> hold(m_resultsLock);
@@ -106,20 +106,20 @@ std::vector<HRESULT> CTestOutputPin::Join() {
   return m_results;
 }
 
-void CTestOutputPin::Stream(std::vector<SampleSpec> samples, bool endOfStream) {
-  for (SampleSpec& spec : samples) {
+void CTestOutputPin::Stream(std::vector<PushedSample> samples, bool endOfStream) {
+  for (PushedSample& pushed : samples) {
     IMediaSample* sample = nullptr;
     HRESULT hr = m_allocator->GetBuffer(&sample, nullptr, nullptr, 0);
     if (SUCCEEDED(hr)) {
       BYTE* data = nullptr;
       sample->GetPointer(&data);
-      LONG length = static_cast<LONG>(std::min<size_t>(spec.data.size(), static_cast<size_t>(sample->GetSize())));
-      if (length) std::memcpy(data, spec.data.data(), length);
+      LONG length = static_cast<LONG>(std::min<size_t>(pushed.data.size(), static_cast<size_t>(sample->GetSize())));
+      if (length) std::memcpy(data, pushed.data.data(), length);
       sample->SetActualDataLength(length);
-      if (spec.start >= 0) sample->SetTime(&spec.start, spec.stop >= 0 ? &spec.stop : nullptr);
-      sample->SetSyncPoint(spec.syncPoint);
-      sample->SetDiscontinuity(spec.discontinuity);
-      if (spec.typeChange) sample->SetMediaType(const_cast<AM_MEDIA_TYPE*>(spec.typeChange));
+      if (pushed.start >= 0) sample->SetTime(&pushed.start, pushed.stop >= 0 ? &pushed.stop : nullptr);
+      sample->SetSyncPoint(pushed.syncPoint);
+      sample->SetDiscontinuity(pushed.discontinuity);
+      if (pushed.typeChange) sample->SetMediaType(const_cast<AM_MEDIA_TYPE*>(pushed.typeChange));
       hr = m_input->Receive(sample);
       sample->Release();
     }

@@ -24,7 +24,7 @@ CMediaType VideoType(LONG width = 320, REFGUID subtype = FourCCGuid("h264"));
 CMediaType AudioType(DWORD rate = 48000);
 
 // What one pushed sample carries.
-struct SampleSpec {
+struct PushedSample {
   std::vector<BYTE> data;
   REFERENCE_TIME start = -1, stop = -1;  // -1: no time
   bool syncPoint = false;
@@ -60,13 +60,13 @@ class CTestOutputPin final : public CBasePin {
   LONG bufferCount = 2;
 
   // Pushes the samples on a new streaming thread, then an end of stream when asked.
-  void Push(std::vector<SampleSpec> samples, bool endOfStream);
+  void Push(std::vector<PushedSample> samples, bool endOfStream);
   // Waits for the streaming thread; the results of its Receive calls in order.
   std::vector<HRESULT> Join();
   IMemAllocator* Allocator() const { return m_allocator; }
 
  private:
-  void Stream(std::vector<SampleSpec> samples, bool endOfStream);
+  void Stream(std::vector<PushedSample> samples, bool endOfStream);
 
   IMemInputPin* m_input = nullptr;
   IMemAllocator* m_allocator = nullptr;

@@ -50,7 +50,7 @@ TEST_F(FrameworkThreads, SourceStreamsIntoTheSinkAndTheGraphCompletes) {
   graph->QueryInterface(IID_IMediaEvent, reinterpret_cast<void**>(&events));
 
   ASSERT_EQ(control->Run(), S_OK);
-  std::vector<SampleSpec> samples(50);
+  std::vector<PushedSample> samples(50);
   for (size_t i = 0; i < samples.size(); ++i) {
     samples[i].data.assign(100 + i, static_cast<BYTE>(i));
     samples[i].start = static_cast<REFERENCE_TIME>(i) * 400000;
