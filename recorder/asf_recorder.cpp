@@ -7,7 +7,7 @@
 #include "platform/com/taskmem.h"
 #include "platform/win/text.h"
 #include "recorder/media_types.h"
-#include "recorder/stream_inspection.h"
+#include "recorder/key_frame_scan.h"
 
 namespace {
 
@@ -363,8 +363,8 @@ BOOL CASFRecorder::CaptureStreamHeader(const BYTE* bytes, size_t length) {
   const AM_MEDIA_TYPE* type = m_pFilter->GetVideoMediaType();
   VideoSubtypeClass kind = type ? ClassifyVideoSubtype(type->subtype) : VideoSubtypeClass::Other;
   if (kind == VideoSubtypeClass::Other) return TRUE;
-  ptrdiff_t at = kind == VideoSubtypeClass::H264 ? stream_inspection::FindH264Idr(bytes, length)
-                                                 : stream_inspection::FindMpeg4Vop(bytes, length);
+  ptrdiff_t at = kind == VideoSubtypeClass::H264 ? key_frame_scan::FindH264Idr(bytes, length)
+                                                 : key_frame_scan::FindMpeg4Vop(bytes, length);
   if (at >= 0) {
     m_HeaderLength = static_cast<LONG>(at);
     if (static_cast<size_t>(at) < kHeaderCapacity) std::memcpy(m_Header, bytes, static_cast<size_t>(at));
@@ -376,8 +376,8 @@ BOOL CASFRecorder::CaptureStreamHeader(const BYTE* bytes, size_t length) {
 BOOL CASFRecorder::IsRotationPoint(const BYTE* bytes, size_t length) {
   const AM_MEDIA_TYPE* type = m_pFilter->GetVideoMediaType();
   switch (type ? ClassifyVideoSubtype(type->subtype) : VideoSubtypeClass::Other) {
-    case VideoSubtypeClass::H264: return stream_inspection::IsH264RotationPoint(bytes, length);
-    case VideoSubtypeClass::Mpeg4Part2: return stream_inspection::IsMpeg4RotationPoint(bytes, length);
+    case VideoSubtypeClass::H264: return key_frame_scan::IsH264RotationPoint(bytes, length);
+    case VideoSubtypeClass::Mpeg4Part2: return key_frame_scan::IsMpeg4RotationPoint(bytes, length);
     case VideoSubtypeClass::Other: break;
   }
   return TRUE;

@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace stream_inspection {
+namespace key_frame_scan {
 
 constexpr uint8_t kH264Idr = 5;
 constexpr uint8_t kH264Sps = 7;
@@ -26,4 +26,4 @@ bool IsH264RotationPoint(const uint8_t* bytes, size_t length);
 // A sample of 5 bytes or more whose first video object plane is intra-coded.
 bool IsMpeg4RotationPoint(const uint8_t* bytes, size_t length);
 
-}  // namespace stream_inspection
+}  // namespace key_frame_scan

@@ -1,6 +1,6 @@
-#include "recorder/stream_inspection.h"
+#include "recorder/key_frame_scan.h"
 
-namespace stream_inspection {
+namespace key_frame_scan {
 namespace {
 
 bool IsStartCode(const uint8_t* bytes, size_t i) { return bytes[i] == 0 && bytes[i + 1] == 0 && bytes[i + 2] == 1; }
@@ -45,4 +45,4 @@ bool IsMpeg4RotationPoint(const uint8_t* bytes, size_t length) {
   return vop >= 0 && (bytes[vop + 4] >> 6) == 0;
 }
 
-}  // namespace stream_inspection
+}  // namespace key_frame_scan

@@ -1,10 +1,10 @@
 // Looking into video samples: where the first key frame starts, what is captured in front of it,
 // which samples may begin a file, and what a switched file's first sample carries.
-#include "recorder/stream_inspection.h"
+#include "recorder/key_frame_scan.h"
 #include "recorder_fixture.h"
 
 using namespace recorder_test;
-using namespace stream_inspection;
+using namespace key_frame_scan;
 
 namespace {
 
