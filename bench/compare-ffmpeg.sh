@@ -91,6 +91,8 @@ for row in "720p 4 Mbit/s 60 s:720p:a60" "1080p 8 Mbit/s 120 s:1080p:a120" "720p
     (( peak > peak_f )) && peak_f=$peak
   done
   [ -s "$scratch/p.asf" ] && [ -s "$scratch/f.asf" ] || { status=1; continue; }
+  # A fast run counts only if its file is whole.
+  "$pelistra" probe "$scratch/p.asf" | grep -q '^Problems: none$' || { echo "  $label: our file has problems"; status=1; }
   size_p=$(stat -c %s "$scratch/p.asf") size_f=$(stat -c %s "$scratch/f.asf")
   awk -v label="$label" -v payload="$payload" -v tp="$best_p" -v tf="$best_f" -v mp="$peak_p" -v mf="$peak_f" \
       -v sp="$size_p" -v sf="$size_f" 'BEGIN {
@@ -125,7 +127,7 @@ awk -v count="$live_count" -v seconds="$live_seconds" '
   }' "$scratch"/live-*.time || status=1
 for ((i = 0; i < live_count; i++)); do
   size=$(stat -c %s "$scratch/live-$i.asf" 2>/dev/null || echo 0)
-  if (( size < 500000 * live_seconds / 2 )); then
+  if (( size < 500000 * live_seconds / 2 )) || ! "$pelistra" probe "$scratch/live-$i.asf" | grep -q '^Problems: none$'; then
     echo "  recording $i wrote $size bytes:"; cat "$scratch/live-$i.log"; status=1
   fi
 done
