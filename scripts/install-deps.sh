@@ -15,6 +15,7 @@ packages=(
   gstreamer1.0-plugins-ugly        # GStreamer's ASF demuxer
   gstreamer1.0-plugins-base-apps   # gst-discoverer-1.0
   python3                          # test drivers
+  time                             # /usr/bin/time: peak memory in the benchmarks
 )
 
 missing=()
