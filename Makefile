@@ -1,5 +1,5 @@
 # make test  - install missing packages, build with ASan+UBSan, run the whole suite
-# make demo  - build and record a short demo file, then probe it
+# make demo  - build, record ten seconds of the test pattern into demo.asf, then probe it
 # make bench - release build and the benchmarks
 JOBS ?= 2
 BUILD := build
@@ -33,8 +33,9 @@ test-fuzz: deps
 
 test: test-unit test-tsan test-fuzz
 
+# Ten seconds of the built-in test pattern and tone, recorded through the muxer filter.
 demo: build
-	$(BUILD)/bin/pelistra-demo demo.asf
+	$(BUILD)/bin/pelistra record --duration 10 -o demo.asf
 	$(BUILD)/bin/pelistra probe demo.asf
 
 bench: deps
