@@ -202,6 +202,15 @@ LONG DeleteKeyRow(const Call& call, int64_t id) {
   return rc == SQLITE_DONE ? kOk : call.Fail(rc);
 }
 
+// Steps an enumeration query (key id as ?1, index as ?2) to its row and copies the row's name
+// (column 0) out; ERROR_NO_MORE_ITEMS past the last one.
+LONG EnumRow(const Call& call, Statement& s, int64_t key, DWORD index, LPSTR name, DWORD* nameLength) {
+  int rc = s.Bind(1, key).Bind(2, static_cast<int64_t>(index)).Step();
+  if (rc == SQLITE_DONE) return Err(ERROR_NO_MORE_ITEMS);
+  if (rc != SQLITE_ROW) return call.Fail(rc);
+  return CopyName(s.ColumnText(0), name, nameLength);
+}
+
 bool IsHive(int64_t id) { return id == registry_store::kClassesRootId || id == registry_store::kLocalMachineId ||
                                   id == registry_store::kCurrentUserId; }
 
@@ -217,22 +226,45 @@ LONG Guarded(Body&& body) {
   }
 }
 
+// The prologue of every call on a key named by handle: a call opened and the handle resolved with
+// `needed` access, all under Guarded. `body(call, at)` does the rest.
+template <class Body>
+LONG OnKey(bool write, HKEY key, REGSAM needed, Body&& body) {
+  return Guarded([&] {
+    Call call(write);
+    if (call.status() != kOk) return call.status();
+    OpenKey at;
+    LONG status = Resolve(call, key, needed, &at);
+    if (status != kOk) return status;
+    return body(call, at);
+  });
+}
+
+// The same for a key named by handle and subkey path. The path is checked before the call opens,
+// so a bad path is refused without touching the store. `neededHere` is asked of the handle only
+// when the path is empty and the call works on the handle's own key. `body(call, from, names)`
+// walks the path and does the rest.
+template <class Body>
+LONG OnSubKey(bool write, HKEY key, LPCSTR subKey, REGSAM neededHere, Body&& body) {
+  return Guarded([&] {
+    std::vector<std::string> names;
+    LONG status = SplitPath(subKey, &names);
+    if (status != kOk) return status;
+    return OnKey(write, key, names.empty() ? neededHere : 0,
+                 [&](Call& call, const OpenKey& from) { return body(call, from, names); });
+  });
+}
+
 }  // namespace
 
 extern "C" LONG RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD, LPSTR, DWORD, REGSAM access,
                                 const SECURITY_ATTRIBUTES*, PHKEY result, DWORD* disposition) {
   if (!result) return Err(ERROR_INVALID_PARAMETER);
-  return Guarded([&] {
-    std::vector<std::string> names;
-    LONG status = SplitPath(subKey, &names);
-    if (status != kOk) return status;
-    Call call(true);
-    if (call.status() != kOk) return call.status();
-    OpenKey from;
-    if ((status = Resolve(call, key, 0, &from)) != kOk) return status;
+  return OnSubKey(true, key, subKey, 0, [&](Call& call, const OpenKey& from, const std::vector<std::string>& names) {
     int64_t id;
     bool created;
-    if ((status = WalkCreating(call, from, names, &id, &created)) != kOk) return status;
+    LONG status = WalkCreating(call, from, names, &id, &created);
+    if (status != kOk) return status;
     HKEY handle;
     if ((status = NewHandle(call, id, access, &handle)) != kOk) return status;
     if ((status = call.Commit()) != kOk) {
@@ -251,16 +283,10 @@ extern "C" LONG RegCreateKeyA(HKEY key, LPCSTR subKey, PHKEY result) {
 
 extern "C" LONG RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD, REGSAM access, PHKEY result) {
   if (!result) return Err(ERROR_INVALID_PARAMETER);
-  return Guarded([&] {
-    std::vector<std::string> names;
-    LONG status = SplitPath(subKey, &names);
-    if (status != kOk) return status;
-    Call call(false);
-    if (call.status() != kOk) return call.status();
-    OpenKey from;
-    if ((status = Resolve(call, key, 0, &from)) != kOk) return status;
+  return OnSubKey(false, key, subKey, 0, [&](Call& call, const OpenKey& from, const std::vector<std::string>& names) {
     int64_t id;
-    if ((status = Walk(call, from.id, names, &id)) != kOk) return status;
+    LONG status = Walk(call, from.id, names, &id);
+    if (status != kOk) return status;
     return NewHandle(call, id, access, result);
   });
 }
@@ -282,30 +308,21 @@ extern "C" LONG RegCloseKey(HKEY key) {
 
 extern "C" LONG RegSetValueExA(HKEY key, LPCSTR valueName, DWORD, DWORD type, const BYTE* data, DWORD size) {
   if (!data && size) return Err(ERROR_NOACCESS);
-  return Guarded([&] {
-    Call call(true);
-    if (call.status() != kOk) return call.status();
-    OpenKey at;
-    LONG status = Resolve(call, key, KEY_SET_VALUE, &at);
+  return OnKey(true, key, KEY_SET_VALUE, [&](Call& call, const OpenKey& at) {
+    LONG status = WriteValue(call, at.id, ValueName(valueName), type, data, size);
     if (status != kOk) return status;
-    if ((status = WriteValue(call, at.id, ValueName(valueName), type, data, size)) != kOk) return status;
     return call.Commit();
   });
 }
 
 extern "C" LONG RegSetValueA(HKEY key, LPCSTR subKey, DWORD type, LPCSTR data, DWORD) {
   if (type != REG_SZ || !data) return Err(ERROR_INVALID_PARAMETER);
-  return Guarded([&] {
-    std::vector<std::string> names;
-    LONG status = SplitPath(subKey, &names);
-    if (status != kOk) return status;
-    Call call(true);
-    if (call.status() != kOk) return call.status();
-    OpenKey from;
-    if ((status = Resolve(call, key, names.empty() ? KEY_SET_VALUE : 0, &from)) != kOk) return status;
+  return OnSubKey(true, key, subKey, KEY_SET_VALUE,
+                  [&](Call& call, const OpenKey& from, const std::vector<std::string>& names) {
     int64_t id;
     bool created;
-    if ((status = WalkCreating(call, from, names, &id, &created)) != kOk) return status;
+    LONG status = WalkCreating(call, from, names, &id, &created);
+    if (status != kOk) return status;
     DWORD size = static_cast<DWORD>(std::strlen(data) + 1);
     if ((status = WriteValue(call, id, "", REG_SZ, reinterpret_cast<const BYTE*>(data), size)) != kOk) return status;
     return call.Commit();
@@ -314,30 +331,21 @@ extern "C" LONG RegSetValueA(HKEY key, LPCSTR subKey, DWORD type, LPCSTR data, D
 
 extern "C" LONG RegQueryValueExA(HKEY key, LPCSTR valueName, DWORD* reserved, DWORD* type, BYTE* data, DWORD* size) {
   if (reserved || (data && !size)) return Err(ERROR_INVALID_PARAMETER);
-  return Guarded([&] {
-    Call call(false);
-    if (call.status() != kOk) return call.status();
-    OpenKey at;
-    LONG status = Resolve(call, key, KEY_QUERY_VALUE, &at);
-    if (status != kOk) return status;
+  return OnKey(false, key, KEY_QUERY_VALUE, [&](Call& call, const OpenKey& at) {
     StoredValue value;
-    if ((status = ReadValue(call, at.id, ValueName(valueName), &value)) != kOk) return status;
+    LONG status = ReadValue(call, at.id, ValueName(valueName), &value);
+    if (status != kOk) return status;
     return CopyOut(value, type, data, size);
   });
 }
 
 extern "C" LONG RegQueryValueA(HKEY key, LPCSTR subKey, LPSTR data, LONG* size) {
   if (data && !size) return Err(ERROR_INVALID_PARAMETER);
-  return Guarded([&] {
-    std::vector<std::string> names;
-    LONG status = SplitPath(subKey, &names);
-    if (status != kOk) return status;
-    Call call(false);
-    if (call.status() != kOk) return call.status();
-    OpenKey from;
-    if ((status = Resolve(call, key, names.empty() ? KEY_QUERY_VALUE : 0, &from)) != kOk) return status;
+  return OnSubKey(false, key, subKey, KEY_QUERY_VALUE,
+                  [&](Call& call, const OpenKey& from, const std::vector<std::string>& names) {
     int64_t id;
-    if ((status = Walk(call, from.id, names, &id)) != kOk) return status;
+    LONG status = Walk(call, from.id, names, &id);
+    if (status != kOk) return status;
     StoredValue value;
     status = ReadValue(call, id, "", &value);
     if (status == Err(ERROR_FILE_NOT_FOUND)) value.data.assign(1, 0);
@@ -351,12 +359,7 @@ extern "C" LONG RegQueryValueA(HKEY key, LPCSTR subKey, LPSTR data, LONG* size) 
 }
 
 extern "C" LONG RegDeleteValueA(HKEY key, LPCSTR valueName) {
-  return Guarded([&] {
-    Call call(true);
-    if (call.status() != kOk) return call.status();
-    OpenKey at;
-    LONG status = Resolve(call, key, KEY_SET_VALUE, &at);
-    if (status != kOk) return status;
+  return OnKey(true, key, KEY_SET_VALUE, [&](Call& call, const OpenKey& at) {
     Statement s(call.db(), "DELETE FROM key_values WHERE key = ?1 AND name = ?2");
     int rc = s.Bind(1, at.id).Bind(2, ValueName(valueName)).Step();
     if (rc != SQLITE_DONE) return call.Fail(rc);
@@ -368,17 +371,10 @@ extern "C" LONG RegDeleteValueA(HKEY key, LPCSTR valueName) {
 extern "C" LONG RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, DWORD* nameLength, DWORD* reserved, LPSTR keyClass,
                               DWORD* classLength, FILETIME* lastWriteTime) {
   if (!name || !nameLength || reserved || (keyClass && !classLength)) return Err(ERROR_INVALID_PARAMETER);
-  return Guarded([&] {
-    Call call(false);
-    if (call.status() != kOk) return call.status();
-    OpenKey at;
-    LONG status = Resolve(call, key, KEY_ENUMERATE_SUB_KEYS, &at);
-    if (status != kOk) return status;
+  return OnKey(false, key, KEY_ENUMERATE_SUB_KEYS, [&](Call& call, const OpenKey& at) {
     Statement s(call.db(), "SELECT name FROM keys WHERE parent = ?1 ORDER BY name LIMIT 1 OFFSET ?2");
-    int rc = s.Bind(1, at.id).Bind(2, static_cast<int64_t>(index)).Step();
-    if (rc == SQLITE_DONE) return Err(ERROR_NO_MORE_ITEMS);
-    if (rc != SQLITE_ROW) return call.Fail(rc);
-    if ((status = CopyName(s.ColumnText(0), name, nameLength)) != kOk) return status;
+    LONG status = EnumRow(call, s, at.id, index, name, nameLength);
+    if (status != kOk) return status;
     if (keyClass) {
       if (*classLength == 0) return Err(ERROR_MORE_DATA);
       keyClass[0] = 0;
@@ -392,17 +388,10 @@ extern "C" LONG RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, DWORD* nameLeng
 extern "C" LONG RegEnumValueA(HKEY key, DWORD index, LPSTR name, DWORD* nameLength, DWORD* reserved, DWORD* type,
                               BYTE* data, DWORD* size) {
   if (!name || !nameLength || reserved || (data && !size)) return Err(ERROR_INVALID_PARAMETER);
-  return Guarded([&] {
-    Call call(false);
-    if (call.status() != kOk) return call.status();
-    OpenKey at;
-    LONG status = Resolve(call, key, KEY_QUERY_VALUE, &at);
-    if (status != kOk) return status;
+  return OnKey(false, key, KEY_QUERY_VALUE, [&](Call& call, const OpenKey& at) {
     Statement s(call.db(), "SELECT name, type, data FROM key_values WHERE key = ?1 ORDER BY name LIMIT 1 OFFSET ?2");
-    int rc = s.Bind(1, at.id).Bind(2, static_cast<int64_t>(index)).Step();
-    if (rc == SQLITE_DONE) return Err(ERROR_NO_MORE_ITEMS);
-    if (rc != SQLITE_ROW) return call.Fail(rc);
-    if ((status = CopyName(s.ColumnText(0), name, nameLength)) != kOk) return status;
+    LONG status = EnumRow(call, s, at.id, index, name, nameLength);
+    if (status != kOk) return status;
     StoredValue value{static_cast<DWORD>(s.ColumnInt(1)), s.ColumnBlob(2)};
     return CopyOut(value, type, data, size);
   });
@@ -410,16 +399,10 @@ extern "C" LONG RegEnumValueA(HKEY key, DWORD index, LPSTR name, DWORD* nameLeng
 
 extern "C" LONG RegDeleteKeyA(HKEY key, LPCSTR subKey) {
   if (!subKey) return Err(ERROR_INVALID_PARAMETER);
-  return Guarded([&] {
-    std::vector<std::string> names;
-    LONG status = SplitPath(subKey, &names);
-    if (status != kOk) return status;
-    Call call(true);
-    if (call.status() != kOk) return call.status();
-    OpenKey from;
-    if ((status = Resolve(call, key, 0, &from)) != kOk) return status;
+  return OnSubKey(true, key, subKey, 0, [&](Call& call, const OpenKey& from, const std::vector<std::string>& names) {
     int64_t id;
-    if ((status = Walk(call, from.id, names, &id)) != kOk) return status;
+    LONG status = Walk(call, from.id, names, &id);
+    if (status != kOk) return status;
     if (IsHive(id)) return Err(ERROR_ACCESS_DENIED);
     Statement child(call.db(), "SELECT 1 FROM keys WHERE parent = ?1 LIMIT 1");
     int rc = child.Bind(1, id).Step();
@@ -431,16 +414,10 @@ extern "C" LONG RegDeleteKeyA(HKEY key, LPCSTR subKey) {
 }
 
 extern "C" LONG RegDeleteTreeA(HKEY key, LPCSTR subKey) {
-  return Guarded([&] {
-    std::vector<std::string> names;
-    LONG status = SplitPath(subKey, &names);
-    if (status != kOk) return status;
-    Call call(true);
-    if (call.status() != kOk) return call.status();
-    OpenKey from;
-    if ((status = Resolve(call, key, 0, &from)) != kOk) return status;
+  return OnSubKey(true, key, subKey, 0, [&](Call& call, const OpenKey& from, const std::vector<std::string>& names) {
     int64_t id;
-    if ((status = Walk(call, from.id, names, &id)) != kOk) return status;
+    LONG status = Walk(call, from.id, names, &id);
+    if (status != kOk) return status;
     bool keepTop = !subKey || IsHive(id);
     const char* tree =
         "WITH RECURSIVE tree(id) AS (SELECT ?1 UNION ALL SELECT keys.id FROM keys JOIN tree ON keys.parent = tree.id) ";
