@@ -1,12 +1,12 @@
 #include "platform/dshow/filter_mapper.h"
 
-#include <atomic>
 #include <cstring>
 #include <mutex>
 #include <new>
 #include <random>
 
 #include "platform/com/alloc_fault.h"
+#include "platform/com/ref_count.h"
 #include "platform/com/runtime.h"
 #include "platform/com/taskmem.h"
 #include "platform/dshow/filter_mapper_store.h"
@@ -108,7 +108,7 @@ struct FoundFilter {
   std::u16string name;
 };
 
-class RegFilterEnumerator final : public IEnumRegFilters {
+class RegFilterEnumerator final : public RefCount, public IEnumRegFilters {
  public:
   RegFilterEnumerator(std::vector<FoundFilter> filters, size_t position)
       : filters_(std::move(filters)), position_(position) {}
@@ -121,12 +121,7 @@ class RegFilterEnumerator final : public IEnumRegFilters {
     AddRef();
     return S_OK;
   }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
-  ULONG STDMETHODCALLTYPE Release() override {
-    ULONG left = --references_;
-    if (left == 0) delete this;
-    return left;
-  }
+  PLATFORM_REFCOUNT_METHODS
 
   HRESULT STDMETHODCALLTYPE Next(ULONG count, REGFILTER** out, ULONG* fetched) override {
     if (!out || (count > 1 && !fetched)) return E_POINTER;
@@ -177,7 +172,6 @@ class RegFilterEnumerator final : public IEnumRegFilters {
 
  private:
   ~RegFilterEnumerator() = default;
-  std::atomic<ULONG> references_{1};
   std::mutex lock_;
   std::vector<FoundFilter> filters_;
   size_t position_;
@@ -185,7 +179,7 @@ class RegFilterEnumerator final : public IEnumRegFilters {
 
 // One object serves both interfaces; the older one works on the DirectShow filter category with
 // the filter's CLSID as the instance name.
-class FilterMapper final : public IFilterMapper2, public IFilterMapper {
+class FilterMapper final : public RefCount, public IFilterMapper2, public IFilterMapper {
  public:
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
     if (!ppv) return E_POINTER;
@@ -199,12 +193,7 @@ class FilterMapper final : public IFilterMapper2, public IFilterMapper {
     AddRef();
     return S_OK;
   }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
-  ULONG STDMETHODCALLTYPE Release() override {
-    ULONG left = --references_;
-    if (left == 0) delete this;
-    return left;
-  }
+  PLATFORM_REFCOUNT_METHODS
 
   // IFilterMapper2
   HRESULT STDMETHODCALLTYPE CreateCategory(REFCLSID category, DWORD merit, LPCWSTR description) override {
@@ -346,8 +335,6 @@ class FilterMapper final : public IFilterMapper2, public IFilterMapper {
       return E_OUTOFMEMORY;
     }
   }
-
-  std::atomic<ULONG> references_{1};
 };
 
 HRESULT CreateFilterMapper(IUnknown* outer, REFIID riid, void** ppv) {

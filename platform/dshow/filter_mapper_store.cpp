@@ -167,6 +167,19 @@ LONG ReadPin(HKEY pinKey, MapperPin* pin) {
   return rc;
 }
 
+// Runs `body(filterKey)` on a registered instance's key, in one transaction so that other
+// processes see the pin change whole.
+template <class Body>
+LONG ChangeInstance(REFCLSID category, const std::string& instance, Body&& body) {
+  std::string path = InstanceKeyPath(category, instance);
+  return RegistryTransaction([&] {
+    Key filter;
+    LONG rc = filter.Open(HKEY_CLASSES_ROOT, path);
+    if (rc != kOk) return rc;
+    return body(filter.get());
+  });
+}
+
 }  // namespace
 
 std::string InstanceKeyPath(REFCLSID category, const std::string& instance) {
@@ -205,40 +218,33 @@ LONG WriteFilterHeader(REFCLSID category, const std::string& instance, REFCLSID 
 }
 
 LONG WritePin(REFCLSID category, const std::string& instance, const MapperPin& pin) {
-  std::string path = InstanceKeyPath(category, instance);
-  return RegistryTransaction([&] {
-    Key filter;
-    LONG rc = filter.Open(HKEY_CLASSES_ROOT, path);
-    if (rc != kOk) return rc;
+  return ChangeInstance(category, instance, [&](HKEY filter) {
     std::string subkey;
     MapperPin redefined = pin;
     // Redefined under another letter case, the pin keeps its first spelling, as a key name does.
-    rc = FindPin(filter.get(), pin.name, &subkey, &redefined.name);
+    LONG rc = FindPin(filter, pin.name, &subkey, &redefined.name);
     if (rc == kOk) {
-      if ((rc = RegDeleteTreeA(filter.get(), subkey.c_str())) != kOk) return rc;
+      if ((rc = RegDeleteTreeA(filter, subkey.c_str())) != kOk) return rc;
     } else {
       Key pins;
-      if ((rc = pins.Create(filter.get(), "Pins")) != kOk) return rc;
+      if ((rc = pins.Create(filter, "Pins")) != kOk) return rc;
       std::string number;
       if ((rc = NextNumber(pins.get(), &number)) != kOk) return rc;
       subkey = "Pins\\" + number;
     }
     Key pinKey;
-    if ((rc = pinKey.Create(filter.get(), subkey)) != kOk) return rc;
+    if ((rc = pinKey.Create(filter, subkey)) != kOk) return rc;
     return WritePinValues(pinKey.get(), redefined);
   });
 }
 
 LONG AddPinType(REFCLSID category, const std::string& instance, const std::string& pinName, const MapperPinType& type) {
-  std::string path = InstanceKeyPath(category, instance);
-  return RegistryTransaction([&] {
-    Key filter;
-    LONG rc = filter.Open(HKEY_CLASSES_ROOT, path);
-    if (rc != kOk) return rc;
+  return ChangeInstance(category, instance, [&](HKEY filter) {
     std::string subkey;
-    if ((rc = FindPin(filter.get(), pinName, &subkey)) != kOk) return rc;
+    LONG rc = FindPin(filter, pinName, &subkey);
+    if (rc != kOk) return rc;
     Key pinKey;
-    if ((rc = pinKey.Open(filter.get(), subkey)) != kOk) return rc;
+    if ((rc = pinKey.Open(filter, subkey)) != kOk) return rc;
     MapperPin pin;
     ReadPin(pinKey.get(), &pin);
     for (const MapperPinType& known : pin.types)
@@ -249,14 +255,11 @@ LONG AddPinType(REFCLSID category, const std::string& instance, const std::strin
 }
 
 LONG RemovePin(REFCLSID category, const std::string& instance, const std::string& pinName) {
-  std::string path = InstanceKeyPath(category, instance);
-  return RegistryTransaction([&] {
-    Key filter;
-    LONG rc = filter.Open(HKEY_CLASSES_ROOT, path);
-    if (rc != kOk) return rc;
+  return ChangeInstance(category, instance, [&](HKEY filter) {
     std::string subkey;
-    if ((rc = FindPin(filter.get(), pinName, &subkey)) != kOk) return rc;
-    return RegDeleteTreeA(filter.get(), subkey.c_str());
+    LONG rc = FindPin(filter, pinName, &subkey);
+    if (rc != kOk) return rc;
+    return RegDeleteTreeA(filter, subkey.c_str());
   });
 }
 
