@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/com/ref_count.h"
 #include "platform/com/taskmem.h"
 #include "platform/dshow/seeking.h"
 #include "platform/registry/registry.h"
@@ -109,12 +110,13 @@ HRESULT CallMember(void* instance, const Member& m, const VARIANT* in, VARIANT* 
 
 class TypeLib;
 
-class TypeInfo final : public ITypeInfo {
+class TypeInfo final : public RefCount, public ITypeInfo {
  public:
   TypeInfo(ITypeLib* library, Description description, size_t index)
       : m_library(library), m_description(std::move(description)), m_index(index) {
     m_library->AddRef();
   }
+  ~TypeInfo() override { m_library->Release(); }
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
     if (!ppv) return E_POINTER;
@@ -126,15 +128,7 @@ class TypeInfo final : public ITypeInfo {
     *ppv = nullptr;
     return E_NOINTERFACE;
   }
-  ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&m_refs)); }
-  ULONG STDMETHODCALLTYPE Release() override {
-    LONG left = InterlockedDecrement(&m_refs);
-    if (left == 0) {
-      m_library->Release();
-      delete this;
-    }
-    return static_cast<ULONG>(left);
-  }
+  PLATFORM_REFCOUNT_METHODS
 
   HRESULT STDMETHODCALLTYPE GetTypeAttr(TYPEATTR** out) override {
     if (!out) return E_INVALIDARG;
@@ -318,10 +312,9 @@ class TypeInfo final : public ITypeInfo {
   ITypeLib* m_library;
   Description m_description;
   size_t m_index;
-  LONG volatile m_refs = 1;
 };
 
-class TypeLib final : public ITypeLib {
+class TypeLib final : public RefCount, public ITypeLib {
  public:
   explicit TypeLib(Description description) : m_description(std::move(description)) {}
 
@@ -335,12 +328,7 @@ class TypeLib final : public ITypeLib {
     *ppv = nullptr;
     return E_NOINTERFACE;
   }
-  ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&m_refs)); }
-  ULONG STDMETHODCALLTYPE Release() override {
-    LONG left = InterlockedDecrement(&m_refs);
-    if (left == 0) delete this;
-    return static_cast<ULONG>(left);
-  }
+  PLATFORM_REFCOUNT_METHODS
 
   UINT STDMETHODCALLTYPE GetTypeInfoCount() override { return static_cast<UINT>(m_description->interfaces.size()); }
   HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT index, ITypeInfo** out) override {
@@ -412,7 +400,6 @@ class TypeLib final : public ITypeLib {
 
  private:
   Description m_description;
-  LONG volatile m_refs = 1;
 };
 
 // --- the file format ---
