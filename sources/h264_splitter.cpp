@@ -1,7 +1,5 @@
 #include "sources/h264_splitter.h"
 
-#include <cstring>
-
 #include "sources/bit_reader.h"
 
 namespace {
@@ -18,22 +16,6 @@ HRESULT H264AccessUnitSplitter::Push(const BYTE* data, size_t size) {
   if (finished_) return Fail(E_UNEXPECTED, "H.264: input after its end");
   HRESULT hr = queue_.Append(data, size);
   return FAILED(hr) ? Fail(hr, "H.264: out of memory") : S_OK;
-}
-
-size_t H264AccessUnitSplitter::FindStartCode(size_t from) const {
-  const BYTE* bytes = queue_.data();
-  size_t size = queue_.size();
-  // Look for the 01 and check the two zeros in front: 01 is rare in coded data, so memchr
-  // skips most of the bytes.
-  size_t pos = from + 2;
-  while (pos < size) {
-    const void* hit = std::memchr(bytes + pos, 0x01, size - pos);
-    if (!hit) return kNone;
-    pos = static_cast<size_t>(static_cast<const BYTE*>(hit) - bytes);
-    if (bytes[pos - 1] == 0 && bytes[pos - 2] == 0) return pos - 2;
-    ++pos;
-  }
-  return kNone;
 }
 
 HRESULT H264AccessUnitSplitter::AddNal(size_t header, size_t end, bool* begins_unit) {
@@ -103,7 +85,7 @@ HRESULT H264AccessUnitSplitter::Next(StreamUnit* unit) {
   }
 
   for (;;) {
-    size_t code = FindStartCode(search_);
+    size_t code = FindStartCode(queue_.data(), queue_.size(), search_);
     if (nal_start_ == kNone) {
       if (code == kNone) {
         if (finished_) {

@@ -4,6 +4,7 @@
 
 #include "sources/byte_queue.h"
 #include "sources/h264_sps.h"
+#include "sources/start_code.h"
 #include "sources/stream_parser.h"
 
 class H264AccessUnitSplitter : public StreamParser {
@@ -16,9 +17,8 @@ class H264AccessUnitSplitter : public StreamParser {
   const H264SequenceInfo* Sequence() const { return have_sequence_ ? &sequence_ : nullptr; }
 
  private:
-  static constexpr size_t kNone = static_cast<size_t>(-1);
+  static constexpr size_t kNone = kNoStartCode;
 
-  size_t FindStartCode(size_t from) const;  // position of 00 00 01, or kNone
   // Files one complete NAL unit; true when it begins a new access unit (the previous one is then
   // [0, nal_start_) and is handed out).
   HRESULT AddNal(size_t header, size_t end, bool* begins_unit);

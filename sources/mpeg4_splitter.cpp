@@ -1,7 +1,5 @@
 #include "sources/mpeg4_splitter.h"
 
-#include <cstring>
-
 #include "sources/bit_reader.h"
 
 namespace {
@@ -63,20 +61,6 @@ HRESULT Mpeg4VopSplitter::Push(const BYTE* data, size_t size) {
   return FAILED(hr) ? Fail(hr, "MPEG-4: out of memory") : S_OK;
 }
 
-size_t Mpeg4VopSplitter::FindStartCode(size_t from) const {
-  const BYTE* bytes = queue_.data();
-  size_t size = queue_.size();
-  size_t pos = from + 2;
-  while (pos < size) {
-    const void* hit = std::memchr(bytes + pos, 0x01, size - pos);
-    if (!hit) return kNone;
-    pos = static_cast<size_t>(static_cast<const BYTE*>(hit) - bytes);
-    if (bytes[pos - 1] == 0 && bytes[pos - 2] == 0) return pos - 2;
-    ++pos;
-  }
-  return kNone;
-}
-
 void Mpeg4VopSplitter::Emit(size_t size, bool sync, StreamUnit* unit) {
   *unit = StreamUnit{};
   unit->data = queue_.data();
@@ -97,7 +81,7 @@ HRESULT Mpeg4VopSplitter::Next(StreamUnit* unit) {
   }
   const size_t size = queue_.size();
   for (;;) {
-    size_t code = FindStartCode(search_);
+    size_t code = FindStartCode(queue_.data(), queue_.size(), search_);
     // The start code value, and for a plane its coding type, must be in before judging it.
     size_t needed = code == kNone ? 0 : code + 5;
     if (code == kNone || needed > size) {

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "sources/byte_queue.h"
+#include "sources/start_code.h"
 #include "sources/stream_parser.h"
 
 struct Mpeg4LayerInfo {
@@ -28,8 +29,7 @@ class Mpeg4VopSplitter : public StreamParser {
   const Mpeg4LayerInfo* Layer() const { return have_layer_ ? &layer_ : nullptr; }
 
  private:
-  static constexpr size_t kNone = static_cast<size_t>(-1);
-  size_t FindStartCode(size_t from) const;
+  static constexpr size_t kNone = kNoStartCode;
   void Emit(size_t size, bool sync, StreamUnit* unit);
 
   ByteQueue queue_;
