@@ -34,15 +34,17 @@ void Log(const char* event) {
   }
 }
 
-class TestObject final : public ITestValue {
+// A module object giving out IUnknown and one interface; while one lives the module stays loaded.
+template <class Interface, const IID& kInterfaceId>
+class ModuleObject : public Interface {
  public:
-  TestObject() { ++g_live; }
+  ModuleObject() { ++g_live; }
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
     if (!ppv) return E_POINTER;
     *ppv = nullptr;
-    if (riid != IID_IUnknown && riid != IID_ITestValue) return E_NOINTERFACE;
-    *ppv = static_cast<ITestValue*>(this);
-    AddRef();
+    if (riid != IID_IUnknown && riid != kInterfaceId) return E_NOINTERFACE;
+    *ppv = static_cast<Interface*>(this);
+    this->AddRef();
     return S_OK;
   }
   ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
@@ -51,30 +53,21 @@ class TestObject final : public ITestValue {
     if (left == 0) delete this;
     return left;
   }
-  LONG STDMETHODCALLTYPE Value() override { return TestModuleValue(TEST_MODULE_INDEX); }
+
+ protected:
+  virtual ~ModuleObject() { --g_live; }
 
  private:
-  ~TestObject() { --g_live; }
   std::atomic<ULONG> refs_{1};
 };
 
-class Factory final : public IClassFactory {
+class TestObject final : public ModuleObject<ITestValue, IID_ITestValue> {
  public:
-  Factory() { ++g_live; }
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-    if (!ppv) return E_POINTER;
-    *ppv = nullptr;
-    if (riid != IID_IUnknown && riid != IID_IClassFactory) return E_NOINTERFACE;
-    *ppv = static_cast<IClassFactory*>(this);
-    AddRef();
-    return S_OK;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-  ULONG STDMETHODCALLTYPE Release() override {
-    ULONG left = --refs_;
-    if (left == 0) delete this;
-    return left;
-  }
+  LONG STDMETHODCALLTYPE Value() override { return TestModuleValue(TEST_MODULE_INDEX); }
+};
+
+class Factory final : public ModuleObject<IClassFactory, IID_IClassFactory> {
+ public:
   HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override {
     if (!ppv) return E_POINTER;
     *ppv = nullptr;
@@ -88,10 +81,6 @@ class Factory final : public IClassFactory {
     lock ? ++g_locks : --g_locks;
     return S_OK;
   }
-
- private:
-  ~Factory() { --g_live; }
-  std::atomic<ULONG> refs_{1};
 };
 
 // "CLSID\{...}" for the module's class.
