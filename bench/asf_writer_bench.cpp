@@ -1,7 +1,6 @@
 // The bare container path, asf::Writer::WriteSample, for 1 KiB, 16 KiB and 256 KiB samples into a
 // file on tmpfs, side by side with a plain write() of the same bytes to the same place; then the
 // container overhead of a 4 Mbit/s 25 fps video with 48 kHz stereo PCM in 20 ms blocks.
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -12,8 +11,6 @@
 #include "platform/asf/writer.h"
 
 namespace {
-
-constexpr int64_t kRestartBytes = int64_t{512} << 20;  // keep the tmpfs file bounded
 
 asf::StreamDescription VideoStream() {
   asf::StreamDescription video;
@@ -38,6 +35,11 @@ asf::StreamDescription PcmStream() {
   return audio;
 }
 
+void CountTimePerSample(benchmark::State& state) {
+  state.counters["ns_per_sample"] =
+      benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+
 void BM_AsfWriteSample(benchmark::State& state) {
   const auto size = static_cast<size_t>(state.range(0));
   std::vector<uint8_t> payload(size, 0x42);
@@ -46,49 +48,27 @@ void BM_AsfWriteSample(benchmark::State& state) {
   options.streams = {VideoStream()};
   asf::Writer writer;
   if (writer.Open(path, options) != S_OK) return state.SkipWithError("Open failed");
-  int64_t time = 0, sinceRestart = 0;
+  bench::RestartCounter restart;
+  int64_t time = 0;
   for (auto _ : state) {
     if (writer.WriteSample(8, time, 400000, true, false, payload.data(), size) != S_OK)
       return state.SkipWithError("WriteSample failed");
     time += 400000;
-    sinceRestart += static_cast<int64_t>(size);
-    if (sinceRestart > kRestartBytes) {
-      state.PauseTiming();
+    restart.Wrote(state, static_cast<int64_t>(size), [&] {
       writer.Close();
       writer.Open(path, options);
-      time = sinceRestart = 0;
-      state.ResumeTiming();
-    }
+      time = 0;
+    });
   }
   writer.Close();
   unlink(path.c_str());
   state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(size));
-  state.counters["ns_per_sample"] =
-      benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+  CountTimePerSample(state);
 }
 
 void BM_PlainWriteCopy(benchmark::State& state) {
-  const auto size = static_cast<size_t>(state.range(0));
-  std::vector<char> payload(size, 0x42);
-  const std::string path = bench::ScratchDir() + "/plain-copy.bin";
-  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  int64_t sinceRestart = 0;
-  for (auto _ : state) {
-    if (write(fd, payload.data(), size) != static_cast<ssize_t>(size)) return state.SkipWithError("write failed");
-    sinceRestart += static_cast<int64_t>(size);
-    if (sinceRestart > kRestartBytes) {
-      state.PauseTiming();
-      (void)!ftruncate(fd, 0);
-      lseek(fd, 0, SEEK_SET);
-      sinceRestart = 0;
-      state.ResumeTiming();
-    }
-  }
-  close(fd);
-  unlink(path.c_str());
-  state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(size));
-  state.counters["ns_per_sample"] =
-      benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+  bench::PlainWrites(state, "plain-copy.bin");
+  CountTimePerSample(state);
 }
 
 BENCHMARK(BM_AsfWriteSample)->Arg(1024)->Arg(16384)->Arg(262144);

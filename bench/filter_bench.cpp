@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_sample.h"
 #include "bench/bench_support.h"
 #include "filter/input_pins.h"
 #include "filter/velder_muxer.h"
@@ -27,50 +28,6 @@
 namespace {
 
 constexpr int kPasses = 10;
-
-// A sample over bytes it does not own, with the times and key mark of one unit.
-class UnitSample final : public IMediaSample {
- public:
-  UnitSample(const PushUnit& unit, REFERENCE_TIME shift)
-      : m_unit(&unit), m_start(unit.start + shift), m_stop(unit.stop + shift) {}
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-    if (riid != IID_IUnknown && riid != IID_IMediaSample) return *ppv = nullptr, E_NOINTERFACE;
-    *ppv = this;
-    return S_OK;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-  ULONG STDMETHODCALLTYPE Release() override { return 1; }
-  HRESULT STDMETHODCALLTYPE GetPointer(BYTE** p) override {
-    *p = const_cast<BYTE*>(m_unit->bytes.data());
-    return S_OK;
-  }
-  LONG STDMETHODCALLTYPE GetSize() override { return static_cast<LONG>(m_unit->bytes.size()); }
-  HRESULT STDMETHODCALLTYPE GetTime(REFERENCE_TIME* start, REFERENCE_TIME* stop) override {
-    *start = m_start;
-    *stop = m_stop;
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE SetTime(REFERENCE_TIME*, REFERENCE_TIME*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE IsSyncPoint() override { return m_unit->sync ? S_OK : S_FALSE; }
-  HRESULT STDMETHODCALLTYPE SetSyncPoint(BOOL) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE IsPreroll() override { return S_FALSE; }
-  HRESULT STDMETHODCALLTYPE SetPreroll(BOOL) override { return E_NOTIMPL; }
-  LONG STDMETHODCALLTYPE GetActualDataLength() override { return static_cast<LONG>(m_unit->bytes.size()); }
-  HRESULT STDMETHODCALLTYPE SetActualDataLength(LONG) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetMediaType(AM_MEDIA_TYPE** type) override {
-    *type = nullptr;
-    return S_FALSE;
-  }
-  HRESULT STDMETHODCALLTYPE SetMediaType(AM_MEDIA_TYPE*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE IsDiscontinuity() override { return S_FALSE; }
-  HRESULT STDMETHODCALLTYPE SetDiscontinuity(BOOL) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetMediaTime(LONGLONG*, LONGLONG*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE SetMediaTime(LONGLONG*, LONGLONG*) override { return E_NOTIMPL; }
-
- private:
-  const PushUnit* m_unit;
-  REFERENCE_TIME m_start, m_stop;
-};
 
 struct Fixtures {
   FixtureStream video = H264Fixture(std::string(PELISTRA_SOURCE_DIR) + "/tests/fixtures");
@@ -85,7 +42,7 @@ const Fixtures& TheFixtures() {
 // Every sample of kPasses passes, in time order across the streams, as two live sources
 // deliver them; `audio` marks each.
 struct Timeline {
-  std::vector<UnitSample> samples;
+  std::vector<bench::BenchSample> samples;
   std::vector<bool> audio;
   size_t bytes = 0;
 };
@@ -107,7 +64,7 @@ Timeline MakeTimeline(bool withAudio) {
   std::stable_sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) { return a.start < b.start; });
   Timeline t;
   for (const Entry& e : entries) {
-    t.samples.emplace_back(*e.unit, e.shift);
+    t.samples.emplace_back(e.unit->bytes, e.unit->start + e.shift, e.unit->stop + e.shift, e.unit->sync);
     t.audio.push_back(e.audio);
     t.bytes += e.unit->bytes.size();
   }
@@ -139,6 +96,17 @@ class Owner final : public CRecorderOwner {
   CMediaType m_video, m_audio;
 };
 
+// The recorder on its own, writing to a file on tmpfs.
+struct RecorderRig {
+  Owner owner;
+  CASFRecorder recorder{&owner};
+
+  explicit RecorderRig(bool withAudio) : owner(withAudio) {
+    recorder.SetSizeLimit(0xFFFFFFFF);
+    recorder.SetFileName(Utf8ToWide(bench::ScratchDir() + "/recorder.asf").c_str());
+  }
+};
+
 HRESULT RecorderPass(CASFRecorder& recorder, Timeline& t) {
   HRESULT hr = recorder.StartRecording();
   for (size_t i = 0; SUCCEEDED(hr) && i < t.samples.size(); ++i)
@@ -150,12 +118,9 @@ HRESULT RecorderPass(CASFRecorder& recorder, Timeline& t) {
 void BM_Recorder(benchmark::State& state) {
   const bool withAudio = state.range(0) != 0;
   Timeline t = MakeTimeline(withAudio);
-  Owner owner(withAudio);
-  CASFRecorder recorder(&owner);
-  recorder.SetSizeLimit(0xFFFFFFFF);
-  recorder.SetFileName(Utf8ToWide(bench::ScratchDir() + "/recorder.asf").c_str());
+  RecorderRig rig(withAudio);
   for (auto _ : state)
-    if (FAILED(RecorderPass(recorder, t))) return state.SkipWithError("write");
+    if (FAILED(RecorderPass(rig.recorder, t))) return state.SkipWithError("write");
   Report(state, t);
 }
 
@@ -226,10 +191,7 @@ double ThreadSeconds() {
 void BM_PinsVsRecorder(benchmark::State& state) {
   const bool withAudio = state.range(0) != 0;
   Timeline t = MakeTimeline(withAudio);
-  Owner owner(withAudio);
-  CASFRecorder recorder(&owner);
-  recorder.SetSizeLimit(0xFFFFFFFF);
-  recorder.SetFileName(Utf8ToWide(bench::ScratchDir() + "/recorder.asf").c_str());
+  RecorderRig recorderRig(withAudio);
   MuxerRig rig(withAudio, 0, bench::ScratchDir() + "/pins.asf");
   double recorderSeconds = 0, pinsSeconds = 0;
   bool pinsFirst = false;
@@ -238,7 +200,7 @@ void BM_PinsVsRecorder(benchmark::State& state) {
     for (int leg = 0; leg < 2; ++leg) {
       const bool pins = (leg == 0) == pinsFirst;
       const double start = ThreadSeconds();
-      HRESULT hr = pins ? PinsPass(rig, t) : RecorderPass(recorder, t);
+      HRESULT hr = pins ? PinsPass(rig, t) : RecorderPass(recorderRig.recorder, t);
       (pins ? pinsSeconds : recorderSeconds) += ThreadSeconds() - start;
       if (FAILED(hr)) return state.SkipWithError("write");
     }

@@ -8,21 +8,30 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_sample.h"
 #include "bench/bench_support.h"
+#include "bench/writer_objects.h"
 #include "framework/mediatype.h"
 #include "platform/win/text.h"
-#include "platform/wmf/wmsdk.h"
 #include "recorder/asf_recorder.h"
 #include "recorder/media_types.h"
 
 namespace {
 
-constexpr int64_t kRestartBytes = int64_t{512} << 20;  // keep the tmpfs file bounded
 constexpr REFERENCE_TIME kFrameTime = 400000;
 constexpr REFERENCE_TIME kBlockTime = 200000;
 constexpr int64_t kVideo4Mbit = 4000000 / 8 / 25;    // 20,000 bytes
 constexpr int64_t kVideo15Mbit = 15000000 / 8 / 25;  // 75,000 bytes
 constexpr int64_t kPcmBlock = 48000 * 4 / 50;        // 3,840 bytes
+
+CMediaType MediaType(const GUID& major, const GUID& subtype, const GUID& formatType, const void* format, ULONG size) {
+  CMediaType type;
+  type.SetType(major);
+  type.SetSubtype(subtype);
+  type.SetFormatType(formatType);
+  type.SetFormat(format, size);
+  return type;
+}
 
 CMediaType VideoType() {
   VIDEOINFOHEADER info{};
@@ -31,12 +40,7 @@ CMediaType VideoType() {
   info.bmiHeader.biWidth = 1280;
   info.bmiHeader.biHeight = 720;
   info.bmiHeader.biBitCount = 24;
-  CMediaType type;
-  type.SetType(MEDIATYPE_Video);
-  type.SetSubtype(MEDIASUBTYPE_H264_INPUT);
-  type.SetFormatType(FORMAT_VideoInfo);
-  type.SetFormat(&info, sizeof info);
-  return type;
+  return MediaType(MEDIATYPE_Video, MEDIASUBTYPE_H264_INPUT, FORMAT_VideoInfo, &info, sizeof info);
 }
 
 CMediaType AudioType() {
@@ -47,12 +51,7 @@ CMediaType AudioType() {
   wave.wBitsPerSample = 16;
   wave.nBlockAlign = 4;
   wave.nAvgBytesPerSec = 192000;
-  CMediaType type;
-  type.SetType(MEDIATYPE_Audio);
-  type.SetSubtype(MEDIASUBTYPE_PCM);
-  type.SetFormatType(FORMAT_WaveFormatEx);
-  type.SetFormat(&wave, sizeof wave);
-  return type;
+  return MediaType(MEDIATYPE_Audio, MEDIASUBTYPE_PCM, FORMAT_WaveFormatEx, &wave, sizeof wave);
 }
 
 // An H.264 access unit of the given size: parameter sets and an IDR slice, filler after them.
@@ -62,53 +61,6 @@ std::vector<BYTE> VideoPayload(size_t size) {
   std::memcpy(bytes.data(), kHead, sizeof kHead);
   return bytes;
 }
-
-// A media sample that is only what the recorder reads: times, marks and bytes.
-class BenchSample final : public IMediaSample {
- public:
-  explicit BenchSample(std::vector<BYTE> bytes) : m_bytes(std::move(bytes)) {}
-  void SetTimes(REFERENCE_TIME start, REFERENCE_TIME end) {
-    m_start = start;
-    m_end = end;
-  }
-
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** ppv) override {
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-  ULONG STDMETHODCALLTYPE Release() override { return 1; }
-  HRESULT STDMETHODCALLTYPE GetPointer(BYTE** buffer) override {
-    *buffer = m_bytes.data();
-    return S_OK;
-  }
-  LONG STDMETHODCALLTYPE GetSize() override { return static_cast<LONG>(m_bytes.size()); }
-  HRESULT STDMETHODCALLTYPE GetTime(REFERENCE_TIME* start, REFERENCE_TIME* end) override {
-    *start = m_start;
-    *end = m_end;
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE SetTime(REFERENCE_TIME*, REFERENCE_TIME*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE IsSyncPoint() override { return S_OK; }
-  HRESULT STDMETHODCALLTYPE SetSyncPoint(BOOL) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE IsPreroll() override { return S_FALSE; }
-  HRESULT STDMETHODCALLTYPE SetPreroll(BOOL) override { return E_NOTIMPL; }
-  LONG STDMETHODCALLTYPE GetActualDataLength() override { return static_cast<LONG>(m_bytes.size()); }
-  HRESULT STDMETHODCALLTYPE SetActualDataLength(LONG) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetMediaType(AM_MEDIA_TYPE** type) override {
-    *type = nullptr;
-    return S_FALSE;
-  }
-  HRESULT STDMETHODCALLTYPE SetMediaType(AM_MEDIA_TYPE*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE IsDiscontinuity() override { return S_FALSE; }
-  HRESULT STDMETHODCALLTYPE SetDiscontinuity(BOOL) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetMediaTime(LONGLONG*, LONGLONG*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE SetMediaTime(LONGLONG*, LONGLONG*) override { return E_NOTIMPL; }
-
- private:
-  std::vector<BYTE> m_bytes;
-  REFERENCE_TIME m_start = 0, m_end = 0;
-};
 
 // One connected input, so the other stream's pacing never enters the figures.
 class BenchOwner final : public CRecorderOwner {
@@ -136,23 +88,20 @@ void RecorderPath(benchmark::State& state, bool video) {
     state.SkipWithError("StartRecording failed");
     return;
   }
-  BenchSample sample(video ? VideoPayload(size) : std::vector<BYTE>(size, 0x21));
+  const std::vector<BYTE> payload = video ? VideoPayload(size) : std::vector<BYTE>(size, 0x21);
+  bench::BenchSample sample(payload, 0, 0, true);
+  bench::RestartCounter restart;
   REFERENCE_TIME time = 0;
-  int64_t sinceRestart = 0;
   for (auto _ : state) {
     sample.SetTimes(time, time + step);
     HRESULT hr = video ? recorder.WriteVideo(&sample) : recorder.WriteAudio(&sample);
     if (hr != S_OK) state.SkipWithError("write failed");
     time += step;
-    sinceRestart += static_cast<int64_t>(size);
-    if (sinceRestart > kRestartBytes) {
-      state.PauseTiming();
+    restart.Wrote(state, static_cast<int64_t>(size), [&] {
       recorder.StopRecording();
       recorder.StartRecording();
       time = 0;
-      sinceRestart = 0;
-      state.ResumeTiming();
-    }
+    });
   }
   recorder.StopRecording();
   unlink(path.c_str());
@@ -167,64 +116,23 @@ void BarePath(benchmark::State& state, bool video) {
   const auto size = static_cast<DWORD>(state.range(0));
   const REFERENCE_TIME step = video ? kFrameTime : kBlockTime;
   const WORD number = video ? kVideoStreamNumber : kAudioStreamNumber;
-  IWMProfileManager* manager = nullptr;
-  WMCreateProfileManager(&manager);
-  IWMProfile* profile = nullptr;
-  manager->CreateEmptyProfile(WMT_VER_9_0, &profile);
-  manager->Release();
   CMediaType type = video ? VideoType() : AudioType();
   if (video) type.SetSubtype(MEDIASUBTYPE_h264);
-  IWMStreamConfig* config = nullptr;
-  profile->CreateNewStream(type.majortype, &config);
-  IWMMediaProps* props = nullptr;
-  config->QueryInterface(IID_IWMMediaProps, reinterpret_cast<void**>(&props));
-  props->SetMediaType(&type);
-  config->SetBitrate(video ? 4000000 : 1536000);
-  config->SetBufferWindow(kBufferWindowMs);
-  config->SetStreamNumber(number);
-  profile->AddStream(config);
-  props->Release();
-  config->Release();
-  IWMWriter* writer = nullptr;
-  WMCreateWriter(nullptr, &writer);
-  IWMWriterAdvanced* advanced = nullptr;
-  writer->QueryInterface(IID_IWMWriterAdvanced, reinterpret_cast<void**>(&advanced));
-  writer->SetProfile(profile);
-  profile->Release();
-  writer->SetInputProps(0, nullptr);
-  std::string path = bench::ScratchDir() + (video ? "/bare-video.asf" : "/bare-audio.asf");
-  writer->SetOutputFilename(Utf8ToWide(path).c_str());
-  if (writer->BeginWriting() != S_OK) state.SkipWithError("BeginWriting failed");
+  bench::WriterObjects writer(type, video ? 4000000 : 1536000, kBufferWindowMs, number,
+                              bench::ScratchDir() + (video ? "/bare-video.asf" : "/bare-audio.asf"));
+  if (writer.Began() != S_OK) state.SkipWithError("BeginWriting failed");
 
-  std::vector<BYTE> payload = video ? VideoPayload(size) : std::vector<BYTE>(size, 0x21);
+  const std::vector<BYTE> payload = video ? VideoPayload(size) : std::vector<BYTE>(size, 0x21);
+  bench::RestartCounter restart;
   REFERENCE_TIME time = 0;
-  int64_t sinceRestart = 0;
   for (auto _ : state) {
-    INSSBuffer* buffer = nullptr;
-    writer->AllocateSample(size, &buffer);
-    BYTE* data = nullptr;
-    buffer->GetBuffer(&data);
-    std::memcpy(data, payload.data(), size);
-    buffer->SetLength(size);
-    if (advanced->WriteStreamSample(number, static_cast<QWORD>(time), static_cast<DWORD>(time / 10000), step,
-                                    WM_SF_CLEANPOINT, buffer) != S_OK)
-      state.SkipWithError("WriteStreamSample failed");
-    buffer->Release();
+    if (writer.Write(time, step, payload) != S_OK) state.SkipWithError("WriteStreamSample failed");
     time += step;
-    sinceRestart += size;
-    if (sinceRestart > kRestartBytes) {
-      state.PauseTiming();
-      writer->EndWriting();
-      writer->BeginWriting();
+    restart.Wrote(state, static_cast<int64_t>(size), [&] {
+      writer.Restart();
       time = 0;
-      sinceRestart = 0;
-      state.ResumeTiming();
-    }
+    });
   }
-  writer->EndWriting();
-  advanced->Release();
-  writer->Release();
-  unlink(path.c_str());
   state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(size));
 }
 
