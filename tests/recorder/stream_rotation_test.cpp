@@ -3,6 +3,7 @@
 // must follow the switch, and the second file's times must continue the first's. A real decoder
 // (ffmpeg) is the judge.
 #include <cstdio>
+#include <limits>
 #include <memory>
 #include <sstream>
 
@@ -75,46 +76,46 @@ struct VideoStream {
   bool inspected = false;  // an inspected class switches only at a key frame
 };
 
-VideoStream H264(const std::string& fixture) {
-  H264AccessUnitSplitter parser;
+// The fixture's units through a `Parser`, typed as `subtype` by what `format(parser)` reads
+// from the parser once it has seen them all.
+template <class Parser, class Format>
+VideoStream Parsed(const std::string& fixture, REFGUID subtype, bool inspected, Format&& format) {
+  Parser parser;
   VideoStream s;
   s.units = Split(parser, Fixture(fixture));
-  const H264SequenceInfo* sequence = parser.Sequence();
-  EXPECT_NE(nullptr, sequence);
-  s.type = VideoInfoType(MEDIASUBTYPE_H264_INPUT, {LONG(sequence ? sequence->width : 0),
-                                                   LONG(sequence ? sequence->height : 0), 24, kFrameTime});
-  s.inspected = true;
+  s.type = VideoInfoType(subtype, format(parser));
+  s.inspected = inspected;
   return s;
+}
+
+VideoStream H264(const std::string& fixture) {
+  return Parsed<H264AccessUnitSplitter>(fixture, MEDIASUBTYPE_H264_INPUT, true, [](H264AccessUnitSplitter& parser) {
+    const H264SequenceInfo* sequence = parser.Sequence();
+    EXPECT_NE(nullptr, sequence);
+    return VideoFormat{LONG(sequence ? sequence->width : 0), LONG(sequence ? sequence->height : 0), 24, kFrameTime};
+  });
 }
 
 VideoStream Mpeg4(const std::string& fixture) {
-  Mpeg4VopSplitter parser;
-  VideoStream s;
-  s.units = Split(parser, Fixture(fixture));
-  const Mpeg4LayerInfo* layer = parser.Layer();
-  EXPECT_NE(nullptr, layer);
-  s.type = VideoInfoType(MEDIASUBTYPE_xvid, {LONG(layer ? layer->width : 0), LONG(layer ? layer->height : 0), 12,
-                                             kFrameTime});
-  s.inspected = true;
-  return s;
+  return Parsed<Mpeg4VopSplitter>(fixture, MEDIASUBTYPE_xvid, true, [](Mpeg4VopSplitter& parser) {
+    const Mpeg4LayerInfo* layer = parser.Layer();
+    EXPECT_NE(nullptr, layer);
+    return VideoFormat{LONG(layer ? layer->width : 0), LONG(layer ? layer->height : 0), 12, kFrameTime};
+  });
 }
 
 VideoStream Mjpeg(const std::string& fixture) {
-  MjpegFrameSplitter parser;
-  VideoStream s;
-  s.units = Split(parser, Fixture(fixture));
-  s.type = VideoInfoType(MEDIASUBTYPE_MJPG, {LONG(parser.Width()), LONG(parser.Height()), 24, kFrameTime});
-  return s;
+  return Parsed<MjpegFrameSplitter>(fixture, MEDIASUBTYPE_MJPG, false, [](MjpegFrameSplitter& parser) {
+    return VideoFormat{LONG(parser.Width()), LONG(parser.Height()), 24, kFrameTime};
+  });
 }
 
 VideoStream Uncompressed(const std::string& fixture) {
-  Y4mReader parser;
-  VideoStream s;
-  s.units = Split(parser, Fixture(fixture));
-  const Y4mStreamInfo& info = parser.Info();
-  s.type = VideoInfoType(MEDIASUBTYPE_IYUV, {LONG(info.width), LONG(info.height), 12,
-                                             REFERENCE_TIME(10000000) * info.rate_den / info.rate_num});
-  return s;
+  return Parsed<Y4mReader>(fixture, MEDIASUBTYPE_IYUV, false, [](Y4mReader& parser) {
+    const Y4mStreamInfo& info = parser.Info();
+    return VideoFormat{LONG(info.width), LONG(info.height), 12,
+                       REFERENCE_TIME(10000000) * info.rate_den / info.rate_num};
+  });
 }
 
 struct AudioStream {
@@ -184,6 +185,15 @@ TEST_P(RecorderStreamRotation, NewNameMidStream) {
 
   // Both streams in time order, as two live sources deliver them.
   size_t nextAudio = 0, audioBeforeSwitch = 0;
+  auto writeAudioUntil = [&](REFERENCE_TIME until) {
+    for (; nextAudio < audio.units.size() && audio.units[nextAudio].start <= until; ++nextAudio) {
+      const Unit& a = audio.units[nextAudio];
+      TestSample sample(a.start, a.stop, a.bytes, true);
+      HRESULT hr = recorder.WriteAudio(&sample);
+      if (hr != S_OK) return hr;
+    }
+    return S_OK;
+  };
   size_t switchAt = c.renameAfter;
   if (video.inspected)
     while (switchAt < video.units.size() && !video.units[switchAt].sync) ++switchAt;
@@ -192,11 +202,7 @@ TEST_P(RecorderStreamRotation, NewNameMidStream) {
     const Unit& v = video.units[i];
     REFERENCE_TIME start = v.stop > v.start ? v.start : REFERENCE_TIME(i) * kFrameTime;
     REFERENCE_TIME stop = v.stop > v.start ? v.stop : start + kFrameTime;
-    for (; nextAudio < audio.units.size() && audio.units[nextAudio].start <= start; ++nextAudio) {
-      const Unit& a = audio.units[nextAudio];
-      TestSample sample(a.start, a.stop, a.bytes, true);
-      ASSERT_EQ(S_OK, recorder.WriteAudio(&sample));
-    }
+    ASSERT_EQ(S_OK, writeAudioUntil(start));
     if (i == switchAt) audioBeforeSwitch = nextAudio;
     if (i == c.renameAfter) {
       ASSERT_EQ(S_OK, recorder.SetFileName(Wide(dir / "second.asf").c_str()));
@@ -204,11 +210,7 @@ TEST_P(RecorderStreamRotation, NewNameMidStream) {
     TestSample sample(start, stop, v.bytes, !video.inspected || v.sync);
     ASSERT_EQ(S_OK, recorder.WriteVideo(&sample)) << i;
   }
-  for (; nextAudio < audio.units.size(); ++nextAudio) {
-    const Unit& a = audio.units[nextAudio];
-    TestSample sample(a.start, a.stop, a.bytes, true);
-    ASSERT_EQ(S_OK, recorder.WriteAudio(&sample));
-  }
+  ASSERT_EQ(S_OK, writeAudioUntil(std::numeric_limits<REFERENCE_TIME>::max()));
   ASSERT_EQ(S_OK, recorder.StopRecording());
 
   // The switch came at the first sample that may begin a file, with the header in front.
