@@ -73,36 +73,34 @@ void CopyName(const std::u16string& name, WCHAR* out, size_t capacity) {
   out[n] = 0;
 }
 
-// Enumerates the filter's one pin.
-class PinEnumerator final : public IEnumPins {
+// The enumerators of a list of exactly one item: the pin of the filter, the type of the pin.
+// Derived supplies FetchOne (a new reference or copy of the item) and Copy (for Clone).
+template <class Derived, class Interface, const IID& kIid, class Item>
+class OneItemEnumerator : public Interface {
  public:
-  PinEnumerator(CSourceFilter* filter, ULONG position) : filter_(filter), position_(position) { filter_->AddRef(); }
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
     if (!ppv) return E_POINTER;
-    if (riid != IID_IUnknown && riid != IID_IEnumPins) {
+    if (riid != IID_IUnknown && riid != kIid) {
       *ppv = nullptr;
       return E_NOINTERFACE;
     }
-    *ppv = static_cast<IEnumPins*>(this);
+    *ppv = static_cast<Interface*>(this);
     AddRef();
     return S_OK;
   }
   ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
   ULONG STDMETHODCALLTYPE Release() override {
     ULONG left = --refs_;
-    if (left == 0) {
-      filter_->Release();
-      delete this;
-    }
+    if (left == 0) delete static_cast<Derived*>(this);
     return left;
   }
-  HRESULT STDMETHODCALLTYPE Next(ULONG count, IPin** pins, ULONG* fetched) override {
-    if (!pins) return E_POINTER;
+  HRESULT STDMETHODCALLTYPE Next(ULONG count, Item* items, ULONG* fetched) override {
+    if (!items) return E_POINTER;
     if (count > 1 && !fetched) return E_INVALIDARG;
     ULONG n = 0;
     if (count > 0 && position_ == 0) {
-      pins[0] = filter_->OutputPin();
-      pins[0]->AddRef();
+      HRESULT hr = static_cast<Derived*>(this)->FetchOne(&items[0]);
+      if (FAILED(hr)) return hr;
       position_ = n = 1;
     }
     if (fetched) *fetched = n;
@@ -117,83 +115,62 @@ class PinEnumerator final : public IEnumPins {
     position_ = 0;
     return S_OK;
   }
-  HRESULT STDMETHODCALLTYPE Clone(IEnumPins** out) override {
+  HRESULT STDMETHODCALLTYPE Clone(Interface** out) override {
     if (!out) return E_POINTER;
-    *out = new (std::nothrow) PinEnumerator(filter_, position_);
+    *out = static_cast<Derived*>(this)->Copy();
     return *out ? S_OK : E_OUTOFMEMORY;
   }
 
- private:
-  ~PinEnumerator() = default;
-  std::atomic<ULONG> refs_{1};
-  CSourceFilter* filter_;
+ protected:
+  explicit OneItemEnumerator(ULONG position) : position_(position) {}
   ULONG position_;
+
+ private:
+  std::atomic<ULONG> refs_{1};
 };
 
-// Enumerates the pin's one media type.
-class TypeEnumerator final : public IEnumMediaTypes {
+class PinEnumerator final : public OneItemEnumerator<PinEnumerator, IEnumPins, IID_IEnumPins, IPin*> {
  public:
-  TypeEnumerator(IPin* pin, const SourceFormat* format, ULONG position)
-      : pin_(pin), format_(format), position_(position) {
-    pin_->AddRef();
+  PinEnumerator(CSourceFilter* filter, ULONG position) : OneItemEnumerator(position), filter_(filter) {
+    filter_->AddRef();
   }
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-    if (!ppv) return E_POINTER;
-    if (riid != IID_IUnknown && riid != IID_IEnumMediaTypes) {
-      *ppv = nullptr;
-      return E_NOINTERFACE;
-    }
-    *ppv = static_cast<IEnumMediaTypes*>(this);
-    AddRef();
+  HRESULT FetchOne(IPin** pin) {
+    *pin = filter_->OutputPin();
+    (*pin)->AddRef();
     return S_OK;
   }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-  ULONG STDMETHODCALLTYPE Release() override {
-    ULONG left = --refs_;
-    if (left == 0) {
-      pin_->Release();
-      delete this;
-    }
-    return left;
-  }
-  HRESULT STDMETHODCALLTYPE Next(ULONG count, AM_MEDIA_TYPE** types, ULONG* fetched) override {
-    if (!types) return E_POINTER;
-    if (count > 1 && !fetched) return E_INVALIDARG;
-    ULONG n = 0;
-    if (count > 0 && position_ == 0) {
-      auto* type = static_cast<AM_MEDIA_TYPE*>(CoTaskMemAlloc(sizeof(AM_MEDIA_TYPE)));
-      if (!type) return E_OUTOFMEMORY;
-      if (FAILED(FillMediaType(*format_, type))) {
-        CoTaskMemFree(type);
-        return E_OUTOFMEMORY;
-      }
-      types[0] = type;
-      position_ = n = 1;
-    }
-    if (fetched) *fetched = n;
-    return n == count ? S_OK : S_FALSE;
-  }
-  HRESULT STDMETHODCALLTYPE Skip(ULONG count) override {
-    const ULONG left = 1 - position_;
-    position_ += std::min(count, left);
-    return count <= left ? S_OK : S_FALSE;
-  }
-  HRESULT STDMETHODCALLTYPE Reset() override {
-    position_ = 0;
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE Clone(IEnumMediaTypes** out) override {
-    if (!out) return E_POINTER;
-    *out = new (std::nothrow) TypeEnumerator(pin_, format_, position_);
-    return *out ? S_OK : E_OUTOFMEMORY;
-  }
+  PinEnumerator* Copy() { return new (std::nothrow) PinEnumerator(filter_, position_); }
 
  private:
-  ~TypeEnumerator() = default;
-  std::atomic<ULONG> refs_{1};
+  friend class OneItemEnumerator;
+  ~PinEnumerator() { filter_->Release(); }
+  CSourceFilter* filter_;
+};
+
+class TypeEnumerator final
+    : public OneItemEnumerator<TypeEnumerator, IEnumMediaTypes, IID_IEnumMediaTypes, AM_MEDIA_TYPE*> {
+ public:
+  TypeEnumerator(IPin* pin, const SourceFormat* format, ULONG position)
+      : OneItemEnumerator(position), pin_(pin), format_(format) {
+    pin_->AddRef();
+  }
+  HRESULT FetchOne(AM_MEDIA_TYPE** out) {
+    auto* type = static_cast<AM_MEDIA_TYPE*>(CoTaskMemAlloc(sizeof(AM_MEDIA_TYPE)));
+    if (!type) return E_OUTOFMEMORY;
+    if (FAILED(FillMediaType(*format_, type))) {
+      CoTaskMemFree(type);
+      return E_OUTOFMEMORY;
+    }
+    *out = type;
+    return S_OK;
+  }
+  TypeEnumerator* Copy() { return new (std::nothrow) TypeEnumerator(pin_, format_, position_); }
+
+ private:
+  friend class OneItemEnumerator;
+  ~TypeEnumerator() { pin_->Release(); }
   IPin* pin_;
   const SourceFormat* format_;
-  ULONG position_;
 };
 
 }  // namespace
