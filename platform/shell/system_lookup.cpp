@@ -23,26 +23,6 @@ bool IsRegularFile(const std::string& path) {
   return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
-std::string ProgramDirectory() {
-  char buffer[4096];
-  ssize_t length = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
-  if (length <= 0) return {};
-  std::string program(buffer, static_cast<size_t>(length));
-  return program.substr(0, program.rfind('/') + 1);
-}
-
-std::string FindIgnoringCase(const std::string& folder, const std::string& name) {
-  std::vector<std::string> matches;
-  if (DIR* dir = opendir(folder.c_str())) {
-    while (dirent* entry = readdir(dir))
-      if (strcasecmp(entry->d_name, name.c_str()) == 0) matches.push_back(entry->d_name);
-    closedir(dir);
-  }
-  if (matches.empty()) return {};
-  std::sort(matches.begin(), matches.end());
-  return folder + matches.front();
-}
-
 std::string FindExecutable(const std::string& name) {
   if (name.find('/') != std::string::npos) {
     std::string path = ResolveSystemPath(name);
@@ -56,6 +36,27 @@ std::string FindExecutable(const std::string& name) {
 
 }  // namespace
 
+std::string ProgramDirectory() {
+  char buffer[4096];
+  ssize_t length = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+  if (length <= 0) return {};
+  std::string program(buffer, static_cast<size_t>(length));
+  return program.substr(0, program.rfind('/') + 1);
+}
+
+std::string FindFileIgnoringCase(const std::string& folder, const std::string& name) {
+  std::vector<std::string> matches;
+  if (DIR* dir = opendir(folder.c_str())) {
+    while (dirent* entry = readdir(dir))
+      if (strcasecmp(entry->d_name, name.c_str()) == 0) matches.push_back(entry->d_name);
+    closedir(dir);
+  }
+  std::sort(matches.begin(), matches.end());
+  for (const std::string& match : matches)
+    if (IsRegularFile(folder + match)) return folder + match;
+  return {};
+}
+
 std::string NormalPath(const std::string& path) {
   std::error_code error;
   std::filesystem::path absolute = std::filesystem::absolute(path, error);
@@ -67,7 +68,7 @@ std::string ResolveSystemPath(const std::string& path) {
   std::string normal = NormalPath(path);
   size_t slash = normal.rfind('/');
   if (slash == std::string::npos || normal.substr(0, slash + 1) != SystemDirectoryPath()) return path;
-  std::string found = FindIgnoringCase(normal.substr(0, slash + 1), normal.substr(slash + 1));
+  std::string found = FindFileIgnoringCase(normal.substr(0, slash + 1), normal.substr(slash + 1));
   return found.empty() ? path : found;
 }
 

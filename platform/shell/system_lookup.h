@@ -8,6 +8,14 @@
 // The path made absolute and normal, without resolving links.
 std::string NormalPath(const std::string& path);
 
+// The folder of the running program, with a trailing "/".
+std::string ProgramDirectory();
+
+// The regular file in `folder` (ending in "/") whose name equals `name` but for letter case, the
+// first in name order when there are several; empty when there is none. Shared by file lookup,
+// process launch and module loading, so the system directory is case-blind the same way for all.
+std::string FindFileIgnoringCase(const std::string& folder, const std::string& name);
+
 // `path` itself when a file or folder exists there; otherwise, when `path` lies directly in the
 // system directory, the file there whose name differs only in letter case (the first in name
 // order); otherwise `path` unchanged.

@@ -1,6 +1,5 @@
 #include "platform/win/module.h"
 
-#include <dirent.h>
 #include <dlfcn.h>
 #include <link.h>
 #include <strings.h>
@@ -15,6 +14,7 @@
 #include <vector>
 
 #include "platform/shell/machine_root.h"
+#include "platform/shell/system_lookup.h"
 #include "platform/win/status.h"
 
 namespace {
@@ -50,18 +50,12 @@ std::string ProgramPath() {
   return length > 0 ? std::string(buffer, static_cast<size_t>(length)) : std::string();
 }
 
-std::string Normalized(const std::string& path) {
-  std::error_code error;
-  auto absolute = std::filesystem::absolute(path, error);
-  return error ? path : absolute.lexically_normal().string();
-}
-
 // This platform library, answering to "OleAut32.dll": its automation exports live here.
 Module* PlatformModule() {
   static Module* self = [] {
     Dl_info info{};
     dladdr(reinterpret_cast<void*>(&LoadLibraryA), &info);
-    std::string path = info.dli_fname ? Normalized(info.dli_fname) : std::string();
+    std::string path = info.dli_fname ? NormalPath(info.dli_fname) : std::string();
     return new Module{dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD), path, 1};
   }();
   return self;
@@ -77,36 +71,19 @@ bool IsFile(const std::string& path) {
   return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
-// A file of the folder whose name equals `name` but for letter case; the first in name order when
-// there are several.
-std::string FindIgnoringCase(const std::string& folder, const std::string& name) {
-  std::vector<std::string> matches;
-  if (DIR* dir = opendir(folder.c_str())) {
-    while (dirent* entry = readdir(dir))
-      if (strcasecmp(entry->d_name, name.c_str()) == 0) matches.push_back(entry->d_name);
-    closedir(dir);
-  }
-  std::sort(matches.begin(), matches.end());
-  for (const std::string& match : matches)
-    if (IsFile(folder + match)) return folder + match;
-  return {};
-}
-
 std::string Locate(const std::string& name) {
   std::string system = SystemDirectoryPath();
   if (name.find('/') != std::string::npos) {
-    std::string path = Normalized(name);
+    std::string path = NormalPath(name);
     if (IsFile(path)) return path;
     std::string folder = path.substr(0, path.rfind('/') + 1);
-    if (folder == system) return FindIgnoringCase(system, path.substr(folder.size()));
+    if (folder == system) return FindFileIgnoringCase(system, path.substr(folder.size()));
     return {};
   }
   if (IsFile(system + name)) return system + name;
-  if (std::string found = FindIgnoringCase(system, name); !found.empty()) return found;
-  std::string program = ProgramPath();
-  std::string beside = program.substr(0, program.rfind('/') + 1) + name;
-  if (IsFile(beside)) return beside;
-  if (IsFile(name)) return Normalized(name);
+  if (std::string found = FindFileIgnoringCase(system, name); !found.empty()) return found;
+  if (std::string beside = ProgramDirectory() + name; IsFile(beside)) return beside;
+  if (IsFile(name)) return NormalPath(name);
   return {};
 }
 
