@@ -278,7 +278,8 @@ HRESULT CASFRecorder::WriteAudio(IMediaSample* sample) {
   {
     CriticalSectionLock hold(m_Lock);
     m_AudioTime = start;
-    hr = WriteStreamSample(kAudioStreamNumber, sample, start, end, 0);
+    SampleBytes bytes(sample);
+    hr = WriteStreamSample(kAudioStreamNumber, sample, bytes, start, end, 0);
     // Read both times whole while the lock is held; sleep only after leaving it.
     ahead = IsAheadBy(m_AudioTime, m_VideoTime, kPacingLead);
   }
@@ -295,36 +296,39 @@ HRESULT CASFRecorder::WriteVideo(IMediaSample* sample) {
     CriticalSectionLock hold(m_Lock);
     m_VideoTime = start;
     size_t prefix = 0;
-    BYTE* bytes = nullptr;
-    LONG length = sample->GetActualDataLength();
-    if (FAILED(sample->GetPointer(&bytes)) || !bytes || length < 0) length = 0;
-    if (!m_HeaderFound) m_HeaderFound = CaptureStreamHeader(bytes, static_cast<size_t>(length));
-    if (m_RotatePending && IsRotationPoint(bytes, static_cast<size_t>(length))) {
+    // Read once: inspected here, then copied into the writer's buffer.
+    SampleBytes bytes(sample);
+    if (!m_HeaderFound) m_HeaderFound = CaptureStreamHeader(bytes.data, bytes.length);
+    if (m_RotatePending && IsRotationPoint(bytes.data, bytes.length)) {
       SwitchFile();
       // A header found beyond the captured bytes was never captured and is not prefixed.
       if (m_HeaderLength > 0 && static_cast<size_t>(m_HeaderLength) < kHeaderCapacity) prefix = m_HeaderLength;
     }
-    hr = WriteStreamSample(kVideoStreamNumber, sample, start, end, prefix);
+    hr = WriteStreamSample(kVideoStreamNumber, sample, bytes, start, end, prefix);
     ahead = IsAheadBy(m_VideoTime, m_AudioTime, kPacingLead);
   }
   if (ahead && m_pFilter->IsAudioConnected()) Sleep(1);
   return hr;
 }
 
-HRESULT CASFRecorder::WriteStreamSample(WORD stream, IMediaSample* sample, REFERENCE_TIME start,
-                                        REFERENCE_TIME end, size_t prefix) {
+CASFRecorder::SampleBytes::SampleBytes(IMediaSample* sample) {
+  const LONG actual = sample->GetActualDataLength();
+  if (actual <= 0) return;
+  BYTE* pointer = nullptr;
+  status = sample->GetPointer(&pointer);
+  if (SUCCEEDED(status) && !pointer) status = E_POINTER;
+  if (FAILED(status)) return;
+  data = pointer;
+  length = static_cast<size_t>(actual);
+}
+
+HRESULT CASFRecorder::WriteStreamSample(WORD stream, IMediaSample* sample, const SampleBytes& bytes,
+                                        REFERENCE_TIME start, REFERENCE_TIME end, size_t prefix) {
   // After a reopen that failed there is no file to write into.
   if (FAILED(m_WriterStatus)) return m_WriterStatus;
   if (!m_pWriter || !m_pWriterAdvanced) return E_UNEXPECTED;
-  LONG length = sample->GetActualDataLength();
-  BYTE* bytes = nullptr;
-  if (length > 0) {
-    HRESULT hr = sample->GetPointer(&bytes);
-    if (FAILED(hr)) return hr;
-    if (!bytes) return E_POINTER;
-  } else {
-    length = 0;
-  }
+  if (FAILED(bytes.status)) return bytes.status;
+  const size_t length = bytes.length;
   const DWORD total = static_cast<DWORD>(length) + static_cast<DWORD>(prefix);
   INSSBuffer* buffer = nullptr;
   HRESULT hr = m_pWriter->AllocateSample(total, &buffer);
@@ -333,7 +337,7 @@ HRESULT CASFRecorder::WriteStreamSample(WORD stream, IMediaSample* sample, REFER
   hr = buffer->GetBuffer(&out);
   if (SUCCEEDED(hr)) {
     if (prefix) std::memcpy(out, m_Header, prefix);
-    if (length) std::memcpy(out + prefix, bytes, static_cast<size_t>(length));
+    if (length) std::memcpy(out + prefix, bytes.data, length);
     buffer->SetLength(total);
     DWORD flags = 0;
     if (sample->IsSyncPoint() == S_OK) flags |= WM_SF_CLEANPOINT;

@@ -53,9 +53,17 @@ class CASFRecorder {
   BOOL CaptureStreamHeader(const BYTE* bytes, size_t length);
   BOOL IsRotationPoint(const BYTE* bytes, size_t length);
   void SwitchFile();
+  // A sample's bytes as read once per write: none for an empty sample, a failure status when the
+  // sample cannot give them.
+  struct SampleBytes {
+    explicit SampleBytes(IMediaSample* sample);
+    const BYTE* data = nullptr;
+    size_t length = 0;
+    HRESULT status = S_OK;
+  };
   // The stream sample with `prefix` bytes of the captured header in front of the sample's bytes.
-  HRESULT WriteStreamSample(WORD stream, IMediaSample* sample, REFERENCE_TIME start, REFERENCE_TIME end,
-                            size_t prefix);
+  HRESULT WriteStreamSample(WORD stream, IMediaSample* sample, const SampleBytes& bytes, REFERENCE_TIME start,
+                            REFERENCE_TIME end, size_t prefix);
 
   CRITICAL_SECTION m_Lock;
   CRecorderOwner* m_pFilter;
