@@ -104,6 +104,23 @@ for row in "720p 4 Mbit/s 60 s:720p:a60" "1080p 8 Mbit/s 120 s:1080p:a120" "720p
 done
 echo "(MB/s: payload megabytes per wall second; ratio: pelistra's throughput over ffmpeg's, ffmpeg's peak memory over pelistra's)"
 
+# Uneven inputs: 120 s of video with 120 s of audio, and with only 3 s of it. Once the audio has
+# ended, the video must not wait for it: both should take about the same time.
+make_audio a3 3
+echo
+printf '%-34s %9s\n' "1080p 120 s video (best of $runs)" seconds
+for row in "with 120 s of audio:a120" "with 3 s of audio:a3"; do
+  IFS=: read -r label audio <<<"$row"
+  best=999999
+  for ((i = 0; i < runs; i++)); do
+    rm -f "$scratch/u.asf"
+    read -r wall _ _ _ < <(measure "$pelistra" record --video "$inputs/1080p.264" --audio "$inputs/$audio.wav" \
+      -o "$scratch/u.asf" -q) || { status=1; break; }
+    best=$(awk -v a="$best" -v b="$wall" 'BEGIN { print (b < a ? b : a) }')
+  done
+  printf '%-34s %9.3f\n' "  $label" "$best"
+done
+
 # Sixteen live recordings: each pelistra reads a pipe that a pacer fills at 4 Mbit/s.
 echo
 echo "$live_count live recordings at 4 Mbit/s for $live_seconds s"

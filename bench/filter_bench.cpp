@@ -87,6 +87,8 @@ class Owner final : public CRecorderOwner {
   }
   BOOL IsAudioConnected() override { return m_audioConnected; }
   BOOL IsVideoConnected() override { return TRUE; }
+  BOOL HasAudioEnded() override { return FALSE; }
+  BOOL HasVideoEnded() override { return FALSE; }
   AM_MEDIA_TYPE* GetAudioMediaType() override { return &m_audio; }
   AM_MEDIA_TYPE* GetVideoMediaType() override { return &m_video; }
   HRESULT NotifySizeLimit(LONG_PTR) override { return S_OK; }

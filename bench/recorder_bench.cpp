@@ -68,6 +68,8 @@ class BenchOwner final : public CRecorderOwner {
   explicit BenchOwner(bool video) : m_video(video), m_type(video ? VideoType() : AudioType()) {}
   BOOL IsAudioConnected() override { return !m_video; }
   BOOL IsVideoConnected() override { return m_video; }
+  BOOL HasAudioEnded() override { return FALSE; }
+  BOOL HasVideoEnded() override { return FALSE; }
   AM_MEDIA_TYPE* GetAudioMediaType() override { return &m_type; }
   AM_MEDIA_TYPE* GetVideoMediaType() override { return &m_type; }
   HRESULT NotifySizeLimit(LONG_PTR) override { return S_OK; }

@@ -77,9 +77,11 @@ CBasePin* CVelderMuxer::GetPin(int index) {
 
 HRESULT CVelderMuxer::Stop() {
   CAutoLock lock(&m_Lock);
-  // The file is finished before the pins are deactivated.
-  m_pRecorder->StopRecording();
-  return CBaseFilter::Stop();
+  // The file is finished before the pins are deactivated; the pins stop even when finishing it
+  // failed, and the failure is what the graph hears.
+  const HRESULT finished = m_pRecorder->StopRecording();
+  const HRESULT hr = CBaseFilter::Stop();
+  return FAILED(finished) ? finished : hr;
 }
 
 HRESULT CVelderMuxer::Pause() {
@@ -143,6 +145,10 @@ HRESULT CVelderMuxer::CheckEndOfStream() {
 }
 
 BOOL CVelderMuxer::IsAudioConnected() { return m_pAudioPin->IsConnected(); }
+
+BOOL CVelderMuxer::HasAudioEnded() { return m_pAudioPin->IsAtEndOfStream(); }
+
+BOOL CVelderMuxer::HasVideoEnded() { return m_pVideoPin->IsAtEndOfStream(); }
 
 BOOL CVelderMuxer::IsVideoConnected() { return m_pVideoPin->IsConnected(); }
 

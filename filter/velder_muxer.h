@@ -56,6 +56,8 @@ class CVelderMuxer final : public CBaseFilter,
 
   // CRecorderOwner
   BOOL IsAudioConnected() override;
+  BOOL HasAudioEnded() override;
+  BOOL HasVideoEnded() override;
   BOOL IsVideoConnected() override;
   AM_MEDIA_TYPE* GetAudioMediaType() override;
   AM_MEDIA_TYPE* GetVideoMediaType() override;

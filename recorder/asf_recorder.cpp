@@ -92,15 +92,24 @@ HRESULT CASFRecorder::OpenFile() {
 
 HRESULT CASFRecorder::StopRecording() {
   CriticalSectionLock hold(m_Lock);
-  if (m_pWriter) m_pWriter->EndWriting();
-  return S_OK;
+  // The last data, the index and the final header are written here: a failure among them is the
+  // caller's to hear, or a cut-short file would pass for a finished one.
+  return EndWriting();
 }
 
-void CASFRecorder::CloseWriter() {
-  if (m_pWriter) m_pWriter->EndWriting();
+HRESULT CASFRecorder::EndWriting() {
+  if (!m_pWriter) return S_OK;
+  HRESULT hr = m_pWriter->EndWriting();
+  // NS_E_INVALID_REQUEST: no file was being written (a start that failed, a second stop).
+  return hr == NS_E_INVALID_REQUEST ? S_OK : hr;
+}
+
+HRESULT CASFRecorder::CloseWriter() {
+  HRESULT hr = EndWriting();
   SafeRelease(m_pFileSink);
   SafeRelease(m_pProfile);
   ReleaseWriter();
+  return hr;
 }
 
 void CASFRecorder::ReleaseWriter() {
@@ -283,7 +292,8 @@ HRESULT CASFRecorder::WriteAudio(IMediaSample* sample) {
     // Read both times whole while the lock is held; sleep only after leaving it.
     ahead = IsAheadBy(m_AudioTime, m_VideoTime, kPacingLead);
   }
-  if (ahead && m_pFilter->IsVideoConnected()) Sleep(1);
+  // A stream that has ended will never catch up: waiting for it would only slow the other.
+  if (ahead && m_pFilter->IsVideoConnected() && !m_pFilter->HasVideoEnded()) Sleep(1);
   return hr;
 }
 
@@ -307,7 +317,7 @@ HRESULT CASFRecorder::WriteVideo(IMediaSample* sample) {
     hr = WriteStreamSample(kVideoStreamNumber, sample, bytes, start, end, prefix);
     ahead = IsAheadBy(m_VideoTime, m_AudioTime, kPacingLead);
   }
-  if (ahead && m_pFilter->IsAudioConnected()) Sleep(1);
+  if (ahead && m_pFilter->IsAudioConnected() && !m_pFilter->HasAudioEnded()) Sleep(1);
   return hr;
 }
 
@@ -388,8 +398,11 @@ BOOL CASFRecorder::IsRotationPoint(const BYTE* bytes, size_t length) {
 }
 
 void CASFRecorder::SwitchFile() {
-  CloseWriter();
-  ReopenWriter();
+  // The old file must be whole before the recording moves on: when its end cannot be written
+  // (a full disk, a size limit), no new file is begun and every later write reports the cause.
+  const HRESULT closed = CloseWriter();
+  if (FAILED(closed)) m_WriterStatus = closed;
+  else ReopenWriter();
   m_RotatePending = FALSE;
   m_SizeEventSent = FALSE;
   m_FileSize = 0;

@@ -46,7 +46,8 @@ class CASFRecorder {
   HRESULT CreateWriter();
   HRESULT ConfigureWriter();
   HRESULT OpenFile();  // the steps of a start after the times are reset
-  void CloseWriter();
+  HRESULT EndWriting();   // ends the file being written, if any
+  HRESULT CloseWriter();
   void ReopenWriter();
   void ReleaseWriter();
   void CheckFileSize();

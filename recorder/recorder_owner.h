@@ -8,6 +8,9 @@ class CRecorderOwner {
  public:
   virtual BOOL IsAudioConnected() = 0;
   virtual BOOL IsVideoConnected() = 0;
+  // The input has delivered its end of stream in this run: its samples are over.
+  virtual BOOL HasAudioEnded() = 0;
+  virtual BOOL HasVideoEnded() = 0;
   // The input's own connection record, valid while it stays connected. The recorder marks it
   // variable-size when it builds a profile.
   virtual AM_MEDIA_TYPE* GetAudioMediaType() = 0;

@@ -286,6 +286,38 @@ TEST_F(MuxerTest, CompletionWaitsForEveryConnectedPinAndComesOncePerRun) {
   }
 }
 
+// Once a pin's stream has ended, the other stream no longer waits for it, however far ahead.
+TEST_F(MuxerTest, AnEndedStreamHoldsUpNoOther) {
+  static int sleeps;
+  sleeps = 0;
+  SetSleepHook([](DWORD) { ++sleeps; });
+  ASSERT_EQ(S_OK, Connect(0, VideoType()));
+  ASSERT_EQ(S_OK, Connect(1, AudioType()));
+  ASSERT_EQ(S_OK, filter->Run(0));
+  TestSample audio(0), video(30000000);
+  EXPECT_EQ(S_OK, Input(1)->Receive(&audio));
+  EXPECT_EQ(S_OK, Input(0)->Receive(&video));
+  EXPECT_EQ(1, sleeps) << "video 3 s ahead of audio that may still come";
+  EXPECT_EQ(S_OK, PinInterface(1)->EndOfStream());
+  TestSample later(40000000);
+  EXPECT_EQ(S_OK, Input(0)->Receive(&later));
+  EXPECT_EQ(1, sleeps) << "the audio has ended";
+  SetSleepHook(nullptr);
+  ASSERT_EQ(S_OK, filter->Stop());
+}
+
+// A file whose end cannot be written is the stop's failure; the filter stops all the same.
+TEST_F(MuxerTest, AStopThatCannotFinishTheFileFails) {
+  ASSERT_EQ(S_OK, Connect(0, VideoType()));
+  ASSERT_EQ(S_OK, filter->Run(0));
+  writer->script.endStatus = HRESULT_FROM_WIN32(ERROR_DISK_FULL);
+  EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_DISK_FULL), filter->Stop());
+  EXPECT_EQ(State_Stopped, muxer->State());
+  TestSample sample;
+  EXPECT_EQ(VFW_E_WRONG_STATE, Input(0)->Receive(&sample));
+  EXPECT_EQ(S_OK, filter->Stop());
+}
+
 TEST_F(MuxerTest, AFilterWithOnePinConnectedCompletesInEveryRun) {
   ASSERT_EQ(S_OK, Connect(0, VideoType()));
   for (int run = 0; run < 3; ++run) {

@@ -195,6 +195,30 @@ TEST_F(RecorderLifecycle, WritesAfterAFailedReopenFailUntilANewName) {
   }
 }
 
+// A file whose end could not be written (a full disk, a size limit) is a failure the caller
+// hears: at a stop as the stop's status, at a switch as the switching sample's, and then no new
+// file is begun behind it.
+TEST_F(RecorderLifecycle, FailedFileEndIsReported) {
+  Connect(true, true);
+  ASSERT_EQ(S_OK, Name("a.asf"));
+  ASSERT_EQ(S_OK, recorder->StartRecording());
+  ASSERT_EQ(S_OK, Video(0, Frame(1)));
+  script.endStatus = HRESULT_FROM_WIN32(ERROR_DISK_FULL);
+  EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_DISK_FULL), recorder->StopRecording());
+  EXPECT_EQ(S_OK, recorder->StopRecording()) << "nothing left to end";
+
+  script.endStatus = S_OK;
+  ASSERT_EQ(S_OK, recorder->StartRecording());
+  ASSERT_EQ(S_OK, Video(0, Frame(1)));
+  ASSERT_EQ(S_OK, Name("b.asf"));
+  script.endStatus = HRESULT_FROM_WIN32(ERROR_HANDLE_DISK_FULL);
+  const int writers = script.writersCreated;
+  EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_HANDLE_DISK_FULL), Video(kFrame, Frame(2)));
+  EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_HANDLE_DISK_FULL), Audio(kFrame));
+  EXPECT_EQ(writers, script.writersCreated) << "no file after the one that failed";
+  EXPECT_EQ(S_OK, recorder->StopRecording());
+}
+
 // The start opens the newest name itself; a switch left pending must not reopen that same file
 // at the first key frame.
 TEST_F(RecorderLifecycle, StartClearsAPendingSwitch) {

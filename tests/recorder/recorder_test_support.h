@@ -97,6 +97,8 @@ class TestOwner final : public CRecorderOwner {
  public:
   bool audioConnected = false;
   bool videoConnected = false;
+  bool audioEnded = false;
+  bool videoEnded = false;
   CMediaType audioType, videoType;
   std::atomic<int> sizeEvents{0};
   std::atomic<LONG_PTR> lastSizeParam{0};
@@ -104,6 +106,8 @@ class TestOwner final : public CRecorderOwner {
 
   BOOL IsAudioConnected() override { return audioConnected; }
   BOOL IsVideoConnected() override { return videoConnected; }
+  BOOL HasAudioEnded() override { return audioEnded; }
+  BOOL HasVideoEnded() override { return videoEnded; }
   AM_MEDIA_TYPE* GetAudioMediaType() override { return &audioType; }
   AM_MEDIA_TYPE* GetVideoMediaType() override { return &videoType; }
   HRESULT NotifySizeLimit(LONG_PTR param) override {

@@ -153,6 +153,8 @@ class WriterProxy final : public IWMWriter, public IWMWriterAdvanced, public IWM
   HRESULT STDMETHODCALLTYPE EndWriting() override {
     HRESULT hr = m_writer->EndWriting();
     if (SUCCEEDED(hr)) ++g_script->ends;
+    // The file is ended for real; the failure stands for a final write that did not make it.
+    if (SUCCEEDED(hr) && FAILED(g_script->endStatus)) return g_script->endStatus;
     return hr;
   }
   HRESULT STDMETHODCALLTYPE AllocateSample(DWORD size, INSSBuffer** sample) override {

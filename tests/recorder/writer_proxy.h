@@ -60,6 +60,7 @@ struct WriterScript {
   bool sinkWithoutSize = false;         // the sink refuses IWMWriterFileSink2
   HRESULT beginStatus = S_OK;           // BeginWriting
   HRESULT allocateStatus = S_OK;        // AllocateSample
+  HRESULT endStatus = S_OK;             // EndWriting, after the real one ran
   std::deque<QWORD> fileSizes;          // next answers of GetFileSize; the real size when empty
   std::function<void()> onBeginWriting;  // runs inside BeginWriting, before the real one
 

@@ -99,24 +99,29 @@ TEST_F(RecorderPacing, LeadingStreamSleepsOnceBeyondOneSecond) {
   struct Case {
     const char* name;
     bool audioConnected, videoConnected;
+    bool otherEnded;  // the stream written first has ended its stream
     bool audioLast;  // which stream writes second, and may sleep
     REFERENCE_TIME audio, video;
     size_t sleeps;
   } cases[] = {
-      {"audio 1.5 s ahead", true, true, true, 125000000, 110000000, 1},
-      {"audio exactly 1 s ahead", true, true, true, 120000000, 110000000, 0},
-      {"audio 1 s + 100 ns ahead", true, true, true, 120000001, 110000000, 1},
-      {"audio ahead without video pin", true, false, true, 125000000, 0, 0},
-      {"video 1.5 s ahead", true, true, false, 10000000, 25000000, 1},
-      {"video exactly 1 s ahead", true, true, false, 10000000, 20000000, 0},
-      {"video ahead without audio pin", false, true, false, 0, 25000000, 0},
-      {"audio behind", true, true, true, 10000000, 25000000, 0},
-      {"times far apart do not wrap", true, true, true, LLONG_MAX - 10000000, LLONG_MIN + 1, 1},
+      {"audio 1.5 s ahead", true, true, false, true, 125000000, 110000000, 1},
+      {"audio exactly 1 s ahead", true, true, false, true, 120000000, 110000000, 0},
+      {"audio 1 s + 100 ns ahead", true, true, false, true, 120000001, 110000000, 1},
+      {"audio ahead without video pin", true, false, false, true, 125000000, 0, 0},
+      {"video 1.5 s ahead", true, true, false, false, 10000000, 25000000, 1},
+      {"video exactly 1 s ahead", true, true, false, false, 10000000, 20000000, 0},
+      {"video ahead without audio pin", false, true, false, false, 0, 25000000, 0},
+      {"audio behind", true, true, false, true, 10000000, 25000000, 0},
+      {"times far apart do not wrap", true, true, false, true, LLONG_MAX - 10000000, LLONG_MIN + 1, 1},
+      {"audio ahead of video that has ended", true, true, true, true, 125000000, 110000000, 0},
+      {"video ahead of audio that has ended", true, true, true, false, 10000000, 25000000, 0},
   };
   ASSERT_EQ(S_OK, Name("paced.asf"));
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     Connect(c.audioConnected, c.videoConnected);
+    owner.audioEnded = c.otherEnded && !c.audioLast;
+    owner.videoEnded = c.otherEnded && c.audioLast;
     ASSERT_EQ(S_OK, recorder->StartRecording());
     // The writer may refuse times it cannot place; pacing does not depend on that. Only the
     // second write is watched.
