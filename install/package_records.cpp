@@ -33,9 +33,14 @@ EntryOwner OwnerOfEntry(InstallPlatform& platform, const std::string& appFullNam
   if (result != static_cast<LONG>(ERROR_SUCCESS) || type != REG_SZ) return EntryOwner::Other;
   text[std::min<DWORD>(size, sizeof text - 1)] = '\0';
   if (command) *command = text;
-  // The program, then the record's name as its one argument.
+  // The program, then the record's name as its one argument; an entry written before names were
+  // quoted has a name with a space unquoted at its end.
   std::vector<std::string> words = SplitCommandLine(text);
-  return !words.empty() && SameFileName(words.back(), recordName) ? EntryOwner::This : EntryOwner::Other;
+  std::string written = text;
+  bool unquoted = written.size() > recordName.size() && written[written.size() - recordName.size() - 1] == ' ' &&
+                  SameFileName(written.substr(written.size() - recordName.size()), recordName);
+  return unquoted || (!words.empty() && SameFileName(words.back(), recordName)) ? EntryOwner::This
+                                                                                : EntryOwner::Other;
 }
 
 std::vector<InstalledPackage> OtherPackages(InstallPlatform& platform, const std::string& systemDir,

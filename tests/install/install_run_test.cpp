@@ -229,9 +229,6 @@ TEST_F(InstallRun, RecordLeadsTheUninstallRunToTheInstalledFiles) {
   EXPECT_EQ(platform().errors, "");
 }
 
-}  // namespace
-
-namespace {
 
 // Whatever its line ends, a setup.inf installs the same package.
 TEST_F(InstallRun, EveryLineEndReadsAlike) {
@@ -272,9 +269,6 @@ TEST(UninstallCommand, QuotesANameThatWouldNotStayOneWord) {
   }
 }
 
-}  // namespace
-
-namespace {
 
 // Names that belong to another installed package refuse the setup before anything changes.
 TEST_F(InstallRun, NamesOfAnotherPackageAreRefused) {

@@ -161,9 +161,6 @@ TEST_F(UninstallRun, RecordNameIsCheckedAndMustExist) {
   EXPECT_TRUE(RemovedNothing());
 }
 
-}  // namespace
-
-namespace {
 
 // What belongs to another installed package stays: a file its record lists (with its
 // registration), its record, and its entry.
@@ -206,6 +203,18 @@ TEST_F(UninstallRun, LeavesWhatAnotherPackageHas) {
     EXPECT_EQ(platform().registry.count("Shared"), 1u) << c.what;
     EXPECT_EQ(platform().registry.count("Viewer"), c.entryKept ? 1u : 0u) << c.what;
   }
+}
+
+
+// An entry written before record names were quoted still counts as the package's own.
+TEST_F(UninstallRun, EntryWithAnUnquotedNameIsThePackagesOwn) {
+  WriteFile(sys() + "uninstall_a b.inf", "[InstallInfo]\r\nAppFullName=Spaced\r\n\r\n[Install Files]\r\na.ini\r\n");
+  WriteFile(sys() + "a.ini", "x");
+  std::string command = sys() + "install.exe uninstall_a b.inf";
+  platform().registry["Spaced"]["UninstallString"] = {REG_SZ, std::string(command.c_str(), command.size() + 1)};
+  EXPECT_EQ(Run({"uninstall_a b.inf"}), 0) << platform().errors;
+  EXPECT_EQ(platform().registry.count("Spaced"), 0u);
+  EXPECT_FALSE(Exists(sys() + "a.ini"));
 }
 
 }  // namespace
