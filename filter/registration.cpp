@@ -74,11 +74,14 @@ HRESULT RegisterModule(bool registering) {
   // One registry transaction: every step applies, or none when one fails, and no other
   // registration runs between the steps.
   HRESULT hr = E_FAIL;
+  bool called = false;
   LONG result = RegistryTransaction([&] {
+    called = true;
     hr = RegisterModuleFrom(module, registering);
     return SUCCEEDED(hr) ? static_cast<LONG>(ERROR_SUCCESS) : kStepFailed;
   });
-  return SUCCEEDED(hr) && result != static_cast<LONG>(ERROR_SUCCESS) ? FromWin32(result) : hr;
+  // The registry's own failure (the transaction could not begin or commit) when the steps had none.
+  return result != static_cast<LONG>(ERROR_SUCCESS) && (!called || SUCCEEDED(hr)) ? FromWin32(result) : hr;
 }
 
 namespace {

@@ -104,7 +104,11 @@ int RunInstall(InstallPlatform& platform, const RunContext& context, const std::
     return kExitRefused;
   }
 
-  platform.CopyFileA(context.ModulePath.c_str(), selfCopy.c_str(), FALSE);  // result not relied on, as before
+  // Run from its own copy, the program is in place already.
+  bool copied = platform.CopyFileA(context.ModulePath.c_str(), selfCopy.c_str(), FALSE);
+  if (!copied && !SameFileName(context.ModulePath, selfCopy))
+    platform.WriteError("install: cannot copy the program to " + selfCopy +
+                        "; the package's uninstall command needs it there\n");
   FILE* record = platform.OpenTextFile(recordPath.c_str(), "w");
   if (!record) {
     platform.WriteError("install: cannot create the uninstall record " + recordPath + "\n");
@@ -112,7 +116,8 @@ int RunInstall(InstallPlatform& platform, const RunContext& context, const std::
   }
   bool recordWritten = std::fputs(recordText.c_str(), record) >= 0;
   recordWritten = std::fclose(record) == 0 && recordWritten;
-  if (!recordWritten) platform.WriteError("install: the uninstall record " + recordPath + " could not be written whole\n");
+  if (!recordWritten)
+    platform.WriteError("install: the uninstall record " + recordPath + " could not be written whole\n");
 
   std::string IconNames;
   std::string VersionText;
@@ -146,7 +151,8 @@ int RunInstall(InstallPlatform& platform, const RunContext& context, const std::
       platform.Sleep(1000);
     }
     if (platform.CopyFileA(source.c_str(), target.c_str(), FALSE) && !LaunchHidden(platform, RegisterCommand(target)))
-      platform.WriteError("install: regsvr32 could not be started; " + entry.Name + " is installed but not registered\n");
+      platform.WriteError("install: regsvr32 could not be started; " + entry.Name +
+                          " is installed but not registered\n");
     if (kind == FileKind::Ocx) VersionText = entry.Version;
   }
 
