@@ -146,6 +146,15 @@ int RunInstall(InstallPlatform& platform, const RunContext& context, const std::
         platform.MessageBoxA(platform.GetTopWindow(nullptr), kInstallWarning, "Warning", MB_OK);
         continue;
       }
+      // A file the package lacks replaces nothing: the installed one (perhaps another package's)
+      // keeps its registration.
+      DWORD sourceAttributes = platform.GetFileAttributesA(source.c_str());
+      if (sourceAttributes == INVALID_FILE_ATTRIBUTES ||
+          (sourceAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE))) {
+        platform.WriteError("install: " + entry.Name + " is not in the package; it is neither copied nor registered\n");
+        if (kind == FileKind::Ocx) VersionText = entry.Version;
+        continue;
+      }
       // The file may not be there yet, or not registered: only the registration afterwards counts.
       static_cast<void>(LaunchHidden(platform, UnregisterCommand(target)));
       platform.Sleep(1000);

@@ -73,10 +73,12 @@ TEST_F(InstallRun, EveryKindOfEntry) {
           "pkg.inf\npkg.ini\n"          // copied
           "readme.txt\n"                // other: nothing
           "missing.ocx,e,c,3.0\n"         // no source: not registered, still sets the version
+          "gone.ax,e,c,v,true\n"           // owned, no source: the installed copy stays registered
           "../evil.dll\nsub\\x.ocx\nc:x.ini\n"  // would leave the system directory
           "first.ocx,e,c,9.9,true\n",     // in use again: skipped again, version stays
           {"first.ocx", "Second.OCX", "filter.ax", "lib.dll", "pkg.inf", "pkg.ini", "readme.txt"});
   WriteFile(sys() + "first.ocx", "old");
+  WriteFile(sys() + "gone.ax", "installed by another package");
   platform().inUse.insert(sys() + "first.ocx");
   EXPECT_EQ(Run({"setup.inf", "Viewer"}), 0);
   EXPECT_EQ(platform().events, (Events{
@@ -95,6 +97,8 @@ TEST_F(InstallRun, EveryKindOfEntry) {
                                    kInstallBox,
                                }));
   EXPECT_EQ(ReadFile(sys() + "first.ocx"), "old");
+  EXPECT_EQ(ReadFile(sys() + "gone.ax"), "installed by another package");
+  EXPECT_NE(platform().errors.find("gone.ax is not in the package"), std::string::npos) << platform().errors;
   EXPECT_FALSE(Exists(sys() + "readme.txt"));
   EXPECT_FALSE(Exists(sys() + "../evil.dll"));
   auto& entry = platform().registry["Viewer"];
