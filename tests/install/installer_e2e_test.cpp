@@ -23,6 +23,7 @@
 
 #include "platform/com/inproc_server.h"
 #include "platform/com/runtime.h"
+#include "platform/dshow/filter_mapper.h"
 #include "platform/registry/registry.h"
 #include "platform/shell/machine_root.h"
 #include "tests/install/test_control.h"
@@ -263,6 +264,10 @@ class InstallerProgram : public ::testing::Test {
     state["control registered"] = Text(HKEY_LOCAL_MACHINE, kTestControlKey, "Path");
     state["control server"] = Text(HKEY_CLASSES_ROOT, kTestControlClassKey + std::string("\\InprocServer32"), nullptr);
     state["muxer server"] = Text(HKEY_CLASSES_ROOT, kMuxerServerKey, nullptr);
+    MapperFilter filter;
+    state["muxer mapper record"] =
+        ReadFilterRegistration(kMuxerClass, &filter) == S_OK ? filter.name + " " + std::to_string(filter.merit)
+                                                             : "(none)";
     return state;
   }
 
