@@ -15,6 +15,11 @@ constexpr HRESULT kMapperNotFound = HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
 
 HRESULT FromWin32(LONG error) { return static_cast<HRESULT>(0x80070000u | static_cast<DWORD>(error)); }
 
+// Any failure: it rolls the registration's transaction back; the step's own status is returned.
+constexpr LONG kStepFailed = 1;
+
+HRESULT RegisterModuleFrom(HMODULE module, bool registering);
+
 // "CLSID\{...}" for a class.
 void ClassKeyName(REFCLSID clsid, char* keyName) {
   WCHAR text[39];
@@ -60,8 +65,30 @@ HRESULT RegisterFiltersWithMapper(bool registering) {
 }  // namespace
 
 HRESULT RegisterModule(bool registering) {
+  // The module found from an address inside it: a host that loaded it without LoadLibraryA never
+  // called DllMain, and the handle kept there would name the host program instead.
+  HMODULE module = nullptr;
+  if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                          reinterpret_cast<LPCSTR>(&RegisterModule), &module))
+    return FromWin32(static_cast<LONG>(GetLastError()));
+  // One registry transaction: every step applies, or none when one fails, and no other
+  // registration runs between the steps.
+  HRESULT hr = E_FAIL;
+  bool called = false;
+  LONG result = RegistryTransaction([&] {
+    called = true;
+    hr = RegisterModuleFrom(module, registering);
+    return SUCCEEDED(hr) ? static_cast<LONG>(ERROR_SUCCESS) : kStepFailed;
+  });
+  // The registry's own failure (the transaction could not begin or commit) when the steps had none.
+  return result != static_cast<LONG>(ERROR_SUCCESS) && (!called || SUCCEEDED(hr)) ? FromWin32(result) : hr;
+}
+
+namespace {
+
+HRESULT RegisterModuleFrom(HMODULE module, bool registering) {
   char path[MAX_PATH];
-  DWORD length = GetModuleFileNameA(ModuleInstance(), path, MAX_PATH);
+  DWORD length = GetModuleFileNameA(module, path, MAX_PATH);
   // A path cut short to fit would register a file that does not exist.
   if (length == 0 || length >= MAX_PATH) return FromWin32(static_cast<LONG>(GetLastError()));
   WCHAR widePath[MAX_PATH];
@@ -80,6 +107,8 @@ HRESULT RegisterModule(bool registering) {
   }
   return hr;
 }
+
+}  // namespace
 
 HRESULT RegisterServer(REFCLSID clsid, const WCHAR* description, const WCHAR* modulePath, const WCHAR* threadingModel,
                        const WCHAR* serverType) {

@@ -9,6 +9,10 @@
 
 namespace {
 
+constexpr char kUsage[] =
+    "usage: install setup.inf PackageName   (install the package described by setup.inf)\n"
+    "       install RecordName              (remove a package)\n";
+
 std::string Narrow(const WCHAR* text) {
   int size = WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
   if (size <= 1) return {};
@@ -39,13 +43,17 @@ std::string ComputePaths(InstallPlatform& platform, RunContext& context) {
 int InstallerMain(int argc, const WCHAR* const* argv, InstallPlatform& platform) {
   platform.HideConsoleWindow();
   if (argc < 2 || !argv[1]) return kExitDone;
+  // No package's record is named so: asking for help changes nothing.
+  if (WideCompare(argv[1], u"--help") == 0 || WideCompare(argv[1], u"-h") == 0) {
+    platform.WriteOutput(kUsage);
+    return kExitDone;
+  }
   bool install = WideCompare(argv[1], u"setup.inf") == 0;
   RunContext context;
   for (int i = 0; i < argc && argv[i]; ++i) context.arguments.push_back(Narrow(argv[i]));
   std::string packageName = install && argc > 2 && argv[2] ? context.arguments[2] : std::string();
   if (install && packageName.empty()) {
-    platform.WriteError("usage: install setup.inf PackageName   (install the package described by setup.inf)\n"
-                        "       install RecordName              (remove a package)\n");
+    platform.WriteError(kUsage);
     return kExitUsage;
   }
   platform.WriteOutput(install ? "Please wait while setup copies files to the installation folders!"

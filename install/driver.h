@@ -2,6 +2,7 @@
 //   install                          nothing is done
 //   install setup.inf PackageName    install run
 //   install RecordName               uninstall run (the record beside the program)
+//   install --help | -h              the usage text
 #pragma once
 
 #include "install/install_platform.h"

@@ -5,8 +5,10 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "platform/registry/registry.h"
+#include "platform/shell/file_operations.h"
 #include "platform/win/types.h"
 
 class InstallPlatform {
@@ -21,6 +23,9 @@ class InstallPlatform {
   virtual BOOL CopyFileA(LPCSTR from, LPCSTR to, BOOL failIfExists) = 0;
   virtual BOOL DeleteFileA(LPCSTR path) = 0;
   virtual DWORD GetFileAttributesA(LPCSTR path) = 0;
+  virtual BOOL GetFileAttributesExA(LPCSTR path, WIN32_FILE_ATTRIBUTE_DATA* data) = 0;
+  // The names of the files in a folder (ending in the separator); empty when it cannot be read.
+  virtual std::vector<std::string> ListFiles(const std::string& folder) = 0;
   // ERROR_SUCCESS when the existing file could be opened for writing, without changing it.
   virtual DWORD CheckFileWritableA(LPCSTR path) = 0;
   virtual HINSTANCE ShellExecuteA(HWND owner, LPCSTR operation, LPCSTR file, LPCSTR parameters, LPCSTR directory,
@@ -32,6 +37,8 @@ class InstallPlatform {
   // Under HKEY_LOCAL_MACHINE.
   virtual LONG RegCreateKeyExA(LPCSTR keyPath, REGSAM access, HKEY* key) = 0;
   virtual LONG RegSetValueExA(HKEY key, LPCSTR valueName, DWORD type, const BYTE* data, DWORD size) = 0;
+  virtual LONG RegOpenKeyExA(LPCSTR keyPath, REGSAM access, HKEY* key) = 0;
+  virtual LONG RegQueryValueExA(HKEY key, LPCSTR valueName, DWORD* type, BYTE* data, DWORD* size) = 0;
   virtual LONG RegCloseKey(HKEY key) = 0;
   virtual LONG RegDeleteKeyA(LPCSTR keyPath) = 0;
   // Standard output (the progress text) and standard error (the installer's own messages).

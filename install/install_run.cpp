@@ -1,6 +1,8 @@
 #include "install/install_run.h"
 
+#include "install/description_file.h"
 #include "install/limits.h"
+#include "install/package_records.h"
 #include "install/record_writer.h"
 #include "install/setup_checks.h"
 #include "install/setup_reader.h"
@@ -31,6 +33,22 @@ std::string PathProblem(const RunContext& context, const std::string& packageNam
   return {};
 }
 
+// Names in the description that belong to other packages: a file named like an uninstall record
+// would replace that package's record, and an AppFullName that is another package's entry would
+// take that entry over.
+std::string ForeignNames(InstallPlatform& platform, const SetupContent& content, const std::string& recordName) {
+  for (const FileEntry& entry : content.entries)
+    if (IsRecordName(entry.Name) && IsPlainFileName(entry.Name))
+      return "the file \"" + entry.Name + "\" has the name of an uninstall record";
+  if (IsEntryName(content.AppFullName)) {
+    std::string command;
+    if (OwnerOfEntry(platform, content.AppFullName, recordName, &command) == EntryOwner::Other)
+      return "AppFullName \"" + content.AppFullName + "\" is the entry of another package (" +
+             (command.empty() ? std::string("no uninstall command") : command) + ")";
+  }
+  return {};
+}
+
 }  // namespace
 
 bool IsFileInUse(InstallPlatform& platform, const std::string& path) {
@@ -39,8 +57,9 @@ bool IsFileInUse(InstallPlatform& platform, const std::string& path) {
   return platform.CheckFileWritableA(path.c_str()) != ERROR_SUCCESS;
 }
 
-void LaunchHidden(InstallPlatform& platform, const std::string& parameters) {
-  platform.ShellExecuteA(nullptr, "open", "cmd.exe", parameters.c_str(), nullptr, SW_HIDE);
+bool LaunchHidden(InstallPlatform& platform, const std::string& parameters) {
+  HINSTANCE started = platform.ShellExecuteA(nullptr, "open", "cmd.exe", parameters.c_str(), nullptr, SW_HIDE);
+  return reinterpret_cast<uintptr_t>(started) > 32;
 }
 
 int RunInstall(InstallPlatform& platform, const RunContext& context, const std::string& packageName) {
@@ -56,11 +75,18 @@ int RunInstall(InstallPlatform& platform, const RunContext& context, const std::
     return kExitRefused;
   }
 
+  // setup.inf is read whole and checked before anything changes: a missing or refused one leaves
+  // the system directory, any record of the same name and the registry as they are.
   std::vector<std::string> lines;
-  FILE* setup = platform.OpenTextFile(setupPath.c_str(), "r");
-  if (setup) {
-    lines = ReadLines(setup);
-    std::fclose(setup);
+  std::string why;
+  switch (ReadDescription(platform, setupPath, kMaxSetupSize, lines, why)) {
+    case DescriptionRead::NotOpened:
+      platform.WriteError("install: " + why + "; nothing was installed\n");
+      return kExitNoDescription;
+    case DescriptionRead::Refused:
+      RefuseSetup(platform, why);
+      return kExitRefused;
+    case DescriptionRead::Done: break;
   }
   // The record and the content as the run will make them, to check them first.
   std::string recordText;
@@ -73,20 +99,25 @@ int RunInstall(InstallPlatform& platform, const RunContext& context, const std::
     RefuseSetup(platform, problem);
     return kExitRefused;
   }
-
-  platform.CopyFileA(context.ModulePath.c_str(), selfCopy.c_str(), FALSE);
-  FILE* record = platform.OpenTextFile(recordPath.c_str(), "w");
-  if (!setup) {
-    if (record) std::fclose(record);
-    platform.WriteError("install: cannot open " + setupPath + "\n");
-    return kExitNoDescription;
+  if (std::string problem = ForeignNames(platform, content, recordName); !problem.empty()) {
+    RefuseSetup(platform, problem);
+    return kExitRefused;
   }
+
+  // Run from its own copy, the program is in place already.
+  bool copied = platform.CopyFileA(context.ModulePath.c_str(), selfCopy.c_str(), FALSE);
+  if (!copied && !SameFileName(context.ModulePath, selfCopy))
+    platform.WriteError("install: cannot copy the program to " + selfCopy +
+                        "; the package's uninstall command needs it there\n");
+  FILE* record = platform.OpenTextFile(recordPath.c_str(), "w");
   if (!record) {
     platform.WriteError("install: cannot create the uninstall record " + recordPath + "\n");
     return kExitNoDescription;
   }
-  std::fputs(recordText.c_str(), record);
-  std::fclose(record);
+  bool recordWritten = std::fputs(recordText.c_str(), record) >= 0;
+  recordWritten = std::fclose(record) == 0 && recordWritten;
+  if (!recordWritten)
+    platform.WriteError("install: the uninstall record " + recordPath + " could not be written whole\n");
 
   std::string IconNames;
   std::string VersionText;
@@ -115,10 +146,22 @@ int RunInstall(InstallPlatform& platform, const RunContext& context, const std::
         platform.MessageBoxA(platform.GetTopWindow(nullptr), kInstallWarning, "Warning", MB_OK);
         continue;
       }
-      LaunchHidden(platform, UnregisterCommand(target));
+      // A file the package lacks replaces nothing: the installed one (perhaps another package's)
+      // keeps its registration.
+      DWORD sourceAttributes = platform.GetFileAttributesA(source.c_str());
+      if (sourceAttributes == INVALID_FILE_ATTRIBUTES ||
+          (sourceAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE))) {
+        platform.WriteError("install: " + entry.Name + " is not in the package; it is neither copied nor registered\n");
+        if (kind == FileKind::Ocx) VersionText = entry.Version;
+        continue;
+      }
+      // The file may not be there yet, or not registered: only the registration afterwards counts.
+      static_cast<void>(LaunchHidden(platform, UnregisterCommand(target)));
       platform.Sleep(1000);
     }
-    if (platform.CopyFileA(source.c_str(), target.c_str(), FALSE)) LaunchHidden(platform, RegisterCommand(target));
+    if (platform.CopyFileA(source.c_str(), target.c_str(), FALSE) && !LaunchHidden(platform, RegisterCommand(target)))
+      platform.WriteError("install: regsvr32 could not be started; " + entry.Name +
+                          " is installed but not registered\n");
     if (kind == FileKind::Ocx) VersionText = entry.Version;
   }
 

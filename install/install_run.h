@@ -15,5 +15,5 @@ int RunInstall(InstallPlatform& platform, const RunContext& context, const std::
 // False when no file exists at the path; otherwise whether the file cannot be opened for writing
 // (a loaded module cannot). Changes nothing.
 bool IsFileInUse(InstallPlatform& platform, const std::string& path);
-// Starts cmd.exe with the parameters, hidden, and does not wait.
-void LaunchHidden(InstallPlatform& platform, const std::string& parameters);
+// Starts cmd.exe with the parameters, hidden, and does not wait; false when nothing was started.
+bool LaunchHidden(InstallPlatform& platform, const std::string& parameters);

@@ -18,7 +18,16 @@ constexpr size_t kMaxDisplayVersion = 24; // the version of an "ocx" entry, show
 constexpr size_t kMaxInfoText = 127;      // key or value of an info line; AppFullName, SaveFolder
 constexpr size_t kMaxIconNames = 127;
 constexpr size_t kMaxCommand = 255;       // the parameters given to cmd.exe
+constexpr size_t kMaxLine = 1023;         // a line of a description, with its LF
+constexpr size_t kMaxSetupSize = 1 << 20;  // setup.inf, in bytes
+// A record, in bytes: setup.inf with CR LF line ends and its hooks rewritten into longer lines.
+constexpr size_t kMaxRecordSize = 16 << 20;
 
 // A name that stays inside the folder it is joined to: not empty, no "/" or "\" (either
 // separator), no ":" (drive or stream), and not "." or "..".
 bool IsPlainFileName(const std::string& name);
+
+// "uninstall_*.inf", letter case ignored: the name of a package's uninstall record.
+bool IsRecordName(const std::string& name);
+// Letter case ignored, as the system directory ignores it.
+bool SameFileName(const std::string& a, const std::string& b);

@@ -1,4 +1,5 @@
 #include <cstdio>
+#include <filesystem>
 
 #include "install/install_platform.h"
 #include "platform/registry/registry.h"
@@ -21,6 +22,16 @@ class RealPlatform final : public InstallPlatform {
   BOOL CopyFileA(LPCSTR from, LPCSTR to, BOOL failIfExists) override { return ::CopyFileA(from, to, failIfExists); }
   BOOL DeleteFileA(LPCSTR path) override { return ::DeleteFileA(path); }
   DWORD GetFileAttributesA(LPCSTR path) override { return ::GetFileAttributesA(path); }
+  BOOL GetFileAttributesExA(LPCSTR path, WIN32_FILE_ATTRIBUTE_DATA* data) override {
+    return ::GetFileAttributesExA(path, GetFileExInfoStandard, data);
+  }
+  std::vector<std::string> ListFiles(const std::string& folder) override {
+    std::vector<std::string> names;
+    std::error_code error;
+    for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end; it.increment(error))
+      if (it->is_regular_file(error)) names.push_back(it->path().filename().string());
+    return names;
+  }
   DWORD CheckFileWritableA(LPCSTR path) override { return ::CheckFileWritableA(path); }
   HINSTANCE ShellExecuteA(HWND owner, LPCSTR operation, LPCSTR file, LPCSTR parameters, LPCSTR directory,
                           int show) override {
@@ -39,6 +50,12 @@ class RealPlatform final : public InstallPlatform {
   }
   LONG RegSetValueExA(HKEY key, LPCSTR valueName, DWORD type, const BYTE* data, DWORD size) override {
     return ::RegSetValueExA(key, valueName, 0, type, data, size);
+  }
+  LONG RegOpenKeyExA(LPCSTR keyPath, REGSAM access, HKEY* key) override {
+    return ::RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath, 0, access, key);
+  }
+  LONG RegQueryValueExA(HKEY key, LPCSTR valueName, DWORD* type, BYTE* data, DWORD* size) override {
+    return ::RegQueryValueExA(key, valueName, nullptr, type, data, size);
   }
   LONG RegCloseKey(HKEY key) override { return ::RegCloseKey(key); }
   LONG RegDeleteKeyA(LPCSTR keyPath) override { return ::RegDeleteKeyA(HKEY_LOCAL_MACHINE, keyPath); }

@@ -22,6 +22,8 @@ enum ExitStatus : int {
   kExitWarningNotShown = 4,  // the uninstall warning could not be shown; nothing removed
 };
 
-// Every line of a text-mode stream as one read delivers it: up to and including the LF, at most
-// 1023 characters; a NUL ends the line's text as it ends a C string.
-std::vector<std::string> ReadLines(FILE* file);
+// Every line of a text-mode stream, up to and including its line end (LF, CR LF or a CR alone,
+// each delivered as one LF); the last line may have none. A NUL ends the line's text as it ends a
+// C string. Returns why the text is refused (a line longer than kMaxLine, or more than `maxBytes`
+// bytes as read), or empty.
+std::string ReadLines(FILE* file, std::vector<std::string>& lines, size_t maxBytes);

@@ -1,5 +1,7 @@
 #include "install/uninstall_entry.h"
 
+#include "install/package_records.h"
+
 namespace {
 
 LONG WriteValue(InstallPlatform& platform, const std::string& keyPath, const char* valueName, DWORD type,
@@ -26,6 +28,10 @@ LONG WriteNoModify(InstallPlatform& platform, const std::string& keyPath) {
   return WriteValue(platform, keyPath, "NoModify", REG_DWORD, reinterpret_cast<const BYTE*>(&one), sizeof one);
 }
 
+bool IsEntryName(const std::string& appFullName) {
+  return !appFullName.empty() && appFullName.find('\\') == std::string::npos;
+}
+
 void WriteUninstallEntry(InstallPlatform& platform, const std::string& appFullName, const std::string& systemDir,
                          const std::string& recordName, const std::string& versionText,
                          const std::string& iconNames) {
@@ -33,10 +39,15 @@ void WriteUninstallEntry(InstallPlatform& platform, const std::string& appFullNa
     platform.WriteError("install: setup.inf names no AppFullName; no entry is added to the list of programs\n");
     return;
   }
+  if (!IsEntryName(appFullName)) {
+    platform.WriteError("install: the AppFullName \"" + appFullName +
+                        "\" holds a \"\\\"; no entry is added to the list of programs\n");
+    return;
+  }
   std::string keyPath = kUninstallKeyPath + appFullName;
   // Each write's result is ignored: a missing value does not undo the installed files.
   WriteRegString(platform, keyPath, "DisplayName", appFullName);
-  WriteRegString(platform, keyPath, "UninstallString", systemDir + "install.exe " + recordName);
+  WriteRegString(platform, keyPath, "UninstallString", UninstallCommand(systemDir, recordName));
   WriteNoModify(platform, keyPath);
   WriteRegString(platform, keyPath, "DisplayVersion", versionText);
   WriteRegString(platform, keyPath, "DisplayIcon", systemDir + iconNames);

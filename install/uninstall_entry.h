@@ -13,8 +13,12 @@ LONG WriteRegString(InstallPlatform& platform, const std::string& keyPath, const
                     const std::string& text);
 LONG WriteNoModify(InstallPlatform& platform, const std::string& keyPath);
 
-// DisplayName, UninstallString, NoModify, DisplayVersion and DisplayIcon, in that order. An empty
-// `appFullName` would name the Uninstall key itself: nothing is written then.
+// A name that makes one key right below the Uninstall key: not empty (the Uninstall key itself) and
+// without a "\" (the key's own, or a key nested in another package's).
+bool IsEntryName(const std::string& appFullName);
+
+// DisplayName, UninstallString, NoModify, DisplayVersion and DisplayIcon, in that order. A name that
+// is not an entry name (IsEntryName) is not written, with a message.
 void WriteUninstallEntry(InstallPlatform& platform, const std::string& appFullName, const std::string& systemDir,
                          const std::string& recordName, const std::string& versionText,
                          const std::string& iconNames);

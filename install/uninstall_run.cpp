@@ -1,7 +1,9 @@
 #include "install/uninstall_run.h"
 
+#include "install/description_file.h"
 #include "install/install_run.h"
 #include "install/limits.h"
+#include "install/package_records.h"
 #include "install/setup_checks.h"
 #include "install/setup_reader.h"
 #include "install/uninstall_entry.h"
@@ -52,14 +54,19 @@ int RunUninstall(InstallPlatform& platform, const RunContext& context) {
     return kExitRefused;
   }
   std::string recordPath = context.ModuleDir + recordName;
-  FILE* record = platform.OpenTextFile(recordPath.c_str(), "r");
-  if (!record) {
-    platform.WriteError("install: cannot open the uninstall record " + recordPath + "\n");
-    return kExitNoDescription;
+  std::vector<std::string> lines;
+  std::string why;
+  switch (ReadDescription(platform, recordPath, kMaxRecordSize, lines, why)) {
+    case DescriptionRead::NotOpened:
+      platform.WriteError("install: cannot open the uninstall record " + recordPath + "\n");
+      return kExitNoDescription;
+    case DescriptionRead::Refused:
+      platform.WriteError("install: " + why + "; nothing was removed\n");
+      return kExitRefused;
+    case DescriptionRead::Done: break;
   }
   SetupReader reader;
-  for (const std::string& line : ReadLines(record)) reader.Feed(line);
-  std::fclose(record);
+  for (const std::string& line : lines) reader.Feed(line);
   const SetupContent& content = reader.content();
   if (std::string problem = CheckSetupLimits(content, "", SystemDir); !problem.empty()) {
     platform.WriteError("install: " + problem + "; nothing was removed\n");
@@ -81,6 +88,11 @@ int RunUninstall(InstallPlatform& platform, const RunContext& context) {
     case Warning::Proceed: break;
   }
 
+  // A file that another installed package lists stays, registered, for that package.
+  std::vector<std::string> unreadable;
+  std::vector<InstalledPackage> others = OtherPackages(platform, SystemDir, recordName, unreadable);
+  for (const std::string& name : unreadable)
+    platform.WriteError("install: the uninstall record " + name + " cannot be read; its files are not looked at\n");
   for (const FileEntry& entry : content.entries) {
     FileKind kind = ClassifyFile(entry.Name);
     if (kind == FileKind::Other) continue;
@@ -88,19 +100,38 @@ int RunUninstall(InstallPlatform& platform, const RunContext& context) {
       platform.WriteError("install: skipped \"" + entry.Name + "\": a file name in the record must not hold a path\n");
       continue;
     }
+    bool removed = kind == FileKind::Inf || kind == FileKind::Ini || entry.Owned;
+    if (!removed) continue;
+    if (IsRecordName(entry.Name)) {
+      platform.WriteError("install: skipped \"" + entry.Name + "\": it has the name of an uninstall record\n");
+      continue;
+    }
+    if (const InstalledPackage* user = PackageListing(others, entry.Name)) {
+      platform.WriteError("install: kept " + entry.Name + ": the package of " + user->recordName + " uses it too\n");
+      continue;
+    }
     std::string target = SaveFolder + entry.Name;
     if (kind == FileKind::Inf || kind == FileKind::Ini) {
       platform.DeleteFileA(target.c_str());
     } else if (entry.Owned) {
-      LaunchHidden(platform, UnregisterCommand(target));
+      // An unregistration that cannot start still lets the file go: the package is being removed.
+      if (!LaunchHidden(platform, UnregisterCommand(target)))
+        platform.WriteError("install: regsvr32 could not be started to unregister " + entry.Name + "\n");
       platform.Sleep(1000);
       platform.DeleteFileA(target.c_str());
     }
   }
   platform.DeleteFileA(recordPath.c_str());
-  if (content.AppFullName.empty())
+  if (content.AppFullName.empty()) {
     platform.WriteError("install: the record names no AppFullName; no entry is removed from the list of programs\n");
-  else
+  } else if (!IsEntryName(content.AppFullName)) {
+    platform.WriteError("install: the record's AppFullName \"" + content.AppFullName +
+                        "\" holds a \"\\\"; no entry is removed from the list of programs\n");
+  } else if (OwnerOfEntry(platform, content.AppFullName, recordName) == EntryOwner::Other) {
+    platform.WriteError("install: the entry \"" + content.AppFullName +
+                        "\" belongs to another package; it is left in the list of programs\n");
+  } else {
     platform.RegDeleteKeyA((kUninstallKeyPath + content.AppFullName).c_str());
+  }
   return kExitDone;
 }

@@ -40,6 +40,12 @@ bool CopyContents(int in, int out) {
   }
 }
 
+DWORD AttributesOf(const struct stat& info) {
+  if (S_ISDIR(info.st_mode)) return FILE_ATTRIBUTE_DIRECTORY;
+  if (!S_ISREG(info.st_mode)) return FILE_ATTRIBUTE_DEVICE;
+  return (info.st_mode & 0222) == 0 ? FILE_ATTRIBUTE_READONLY : FILE_ATTRIBUTE_NORMAL;
+}
+
 }  // namespace
 
 extern "C" UINT GetSystemDirectoryA(LPSTR buffer, UINT size) {
@@ -66,8 +72,25 @@ extern "C" DWORD GetFileAttributesA(LPCSTR path) {
     FailWithErrno(errno);
     return INVALID_FILE_ATTRIBUTES;
   }
-  if (S_ISDIR(info.st_mode)) return FILE_ATTRIBUTE_DIRECTORY;
-  return (info.st_mode & 0222) == 0 ? FILE_ATTRIBUTE_READONLY : FILE_ATTRIBUTE_NORMAL;
+  return AttributesOf(info);
+}
+
+extern "C" BOOL GetFileAttributesExA(LPCSTR path, GET_FILEEX_INFO_LEVELS level, LPVOID info) {
+  if (!path || !info || level != GetFileExInfoStandard) return FailWithErrno(EINVAL);
+  try {
+    struct stat status;
+    if (stat(ResolveSystemPath(path).c_str(), &status) != 0) return FailWithErrno(errno);
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    data.dwFileAttributes = AttributesOf(status);
+    uint64_t size = S_ISREG(status.st_mode) ? static_cast<uint64_t>(status.st_size) : 0;
+    data.nFileSizeHigh = static_cast<DWORD>(size >> 32);
+    data.nFileSizeLow = static_cast<DWORD>(size);
+    std::memcpy(info, &data, sizeof data);
+    return TRUE;
+  } catch (const std::bad_alloc&) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return FALSE;
+  }
 }
 
 extern "C" BOOL CopyFileA(LPCSTR existingPath, LPCSTR newPath, BOOL failIfExists) {

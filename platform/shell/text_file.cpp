@@ -117,7 +117,15 @@ FILE* OpenTextFile(const char* path, const char* mode) {
     return nullptr;
   }
   try {
-    stream->fd = open(ResolveSystemPath(path).c_str(), flags | O_CLOEXEC, 0666);
+    // Opening a pipe for reading would wait for a writer; the reads that follow do wait.
+    int extra = flags == O_RDONLY ? O_NONBLOCK : 0;
+    stream->fd = open(ResolveSystemPath(path).c_str(), flags | extra | O_CLOEXEC, 0666);
+    if (stream->fd >= 0 && extra && fcntl(stream->fd, F_SETFL, flags) != 0) {
+      int err = errno;
+      close(stream->fd);
+      stream->fd = -1;
+      errno = err;
+    }
   } catch (const std::bad_alloc&) {
     errno = ENOMEM;
   }

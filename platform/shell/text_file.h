@@ -5,6 +5,7 @@
 #include <cstdio>
 
 // Mode "r" (read), "w" (create or empty, write) or "a" (append). Null with errno set on failure.
+// Opening a pipe to read does not wait for a writer (its reads do).
 // A name in the system directory that differs from an existing file only in letter case opens
 // that file.
 FILE* OpenTextFile(const char* path, const char* mode);

@@ -92,14 +92,60 @@ bool IsOleAut32(const std::string& name) {
   return strcasecmp(base.c_str(), "oleaut32.dll") == 0 || strcasecmp(base.c_str(), "oleaut32") == 0;
 }
 
+// Modules found by an address inside them that LoadLibraryA did not load (a host that used the
+// dynamic loader directly). They are never attached, detached or unloaded by this layer.
+std::vector<Module*>& ForeignModules() {
+  static auto* modules = new std::vector<Module*>;
+  return *modules;
+}
+
 // A handle this layer gave out; anything else is refused without being looked into.
 Module* Known(HMODULE handle) {
   if (!handle) return nullptr;
   if (handle == PlatformModule()) return PlatformModule();
   if (handle == ProgramModule()) return ProgramModule();
-  auto& modules = LoadedModules();
-  auto found = std::find(modules.begin(), modules.end(), static_cast<Module*>(handle));
-  return found == modules.end() ? nullptr : *found;
+  for (auto* modules : {&LoadedModules(), &ForeignModules()}) {
+    auto found = std::find(modules->begin(), modules->end(), static_cast<Module*>(handle));
+    if (found != modules->end()) return *found;
+  }
+  return nullptr;
+}
+
+// The module holding `address`. Called with the loader lock held.
+Module* ModuleAt(const void* address) {
+  Dl_info info{};
+  link_map* map = nullptr;
+  if (!dladdr1(address, &info, reinterpret_cast<void**>(&map), RTLD_DL_LINKMAP) || !map) {
+    SetLastError(ERROR_MOD_NOT_FOUND);
+    return nullptr;
+  }
+  // The program's own entry in the loader's list has no name.
+  if (!map->l_name || !*map->l_name) return ProgramModule();
+  void* library = dlopen(map->l_name, RTLD_NOW | RTLD_NOLOAD);
+  if (!library) {
+    SetLastError(ERROR_MOD_NOT_FOUND);
+    return nullptr;
+  }
+  if (library == PlatformModule()->library) {
+    dlclose(library);
+    return PlatformModule();
+  }
+  for (auto* modules : {&LoadedModules(), &ForeignModules()}) {
+    for (Module* module : *modules) {
+      if (module->library == library) {
+        dlclose(library);  // the module holds a reference already
+        return module;
+      }
+    }
+  }
+  auto* module = new (std::nothrow) Module{library, NormalPath(map->l_name), 1};
+  if (!module) {
+    dlclose(library);
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return nullptr;
+  }
+  ForeignModules().push_back(module);  // keeps its loader reference: the handle stays valid
+  return module;
 }
 
 // The symbol, if it is the module's own: the loader would also find those of its dependencies.
@@ -183,6 +229,7 @@ extern "C" BOOL FreeLibrary(HMODULE handle) {
     return FALSE;
   }
   if (module == PlatformModule() || module == ProgramModule()) return TRUE;
+  if (std::count(ForeignModules().begin(), ForeignModules().end(), module)) return TRUE;
   if (--module->references > 0) return TRUE;
   if (DllMainProc entry = EntryPoint(module)) entry(module, DLL_PROCESS_DETACH, nullptr);
   auto& modules = LoadedModules();
@@ -250,6 +297,31 @@ extern "C" HMODULE GetModuleHandleA(LPCSTR moduleName) {
   }
   SetLastError(ERROR_MOD_NOT_FOUND);
   return nullptr;
+}
+
+extern "C" BOOL GetModuleHandleExA(DWORD flags, LPCSTR moduleName, HMODULE* module) {
+  if (!module) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  *module = nullptr;
+  if (!(flags & GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS)) {
+    *module = GetModuleHandleA(moduleName);
+    return *module != nullptr;
+  }
+  // A handle that held a reference would need FreeLibrary, which foreign modules do not take.
+  if (!(flags & GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT) || !moduleName) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  try {
+    std::lock_guard<std::recursive_mutex> hold(LoaderLock());
+    *module = ModuleAt(moduleName);
+  } catch (const std::bad_alloc&) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return FALSE;
+  }
+  return *module != nullptr;
 }
 
 extern "C" BOOL DisableThreadLibraryCalls(HMODULE) { return TRUE; }

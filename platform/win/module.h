@@ -21,6 +21,8 @@ constexpr DWORD DLL_THREAD_ATTACH = 2;
 constexpr DWORD DLL_THREAD_DETACH = 3;
 constexpr DWORD ERROR_BAD_EXE_FORMAT = 193;
 constexpr DWORD ERROR_DLL_INIT_FAILED = 1114;
+constexpr DWORD GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT = 0x2;
+constexpr DWORD GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS = 0x4;
 
 // The platform's FARPROC returns INT_PTR; void() is the one function type that GCC lets a caller
 // cast to the export's real type without a warning.
@@ -41,6 +43,11 @@ DWORD GetModuleFileNameA(HMODULE module, LPSTR fileName, DWORD size);
 // A module already loaded, by file name (letter case ignored) or full path; the program for null.
 // Adds no reference.
 HMODULE GetModuleHandleA(LPCSTR moduleName);
+// With GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, the module that holds the address `moduleName`
+// points at, however it was loaded (LoadLibraryA, or the dynamic loader directly, which calls no
+// DllMain); only together with GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT: the handle adds no
+// reference. Otherwise as GetModuleHandleA. ERROR_MOD_NOT_FOUND when no module holds the address.
+BOOL GetModuleHandleExA(DWORD flags, LPCSTR moduleName, HMODULE* module);
 BOOL DisableThreadLibraryCalls(HMODULE module);
 }
 

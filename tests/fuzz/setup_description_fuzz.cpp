@@ -31,14 +31,16 @@ std::string InputFile(const uint8_t* data, size_t size) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FILE* file = OpenTextFile(InputFile(data, size).c_str(), "r");
   if (!file) std::abort();
-  std::vector<std::string> lines = ReadLines(file);
+  std::vector<std::string> lines;
+  std::string refused = ReadLines(file, lines, kMaxSetupSize);
   std::fclose(file);
+  if (!refused.empty()) return 0;  // the runs stop here, before anything changes
 
   RecordWriter writer("uninstall_Fuzz.inf", "/root/system/");
   SetupReader reader;
   std::string record;
   for (const std::string& line : lines) {
-    if (line.size() > 1023) std::abort();  // one read is at most 1023 characters
+    if (line.size() > kMaxLine) std::abort();  // a longer line refuses the whole text
     if (!writer.Feed(line, record)) reader.Feed(line);
   }
   const SetupContent& content = reader.content();

@@ -1,5 +1,7 @@
 // The driver and the install run against the scripted platform: what is copied, launched, paused
 // and asked, in which order, and what the record and the entry hold.
+#include "install/package_records.h"
+#include "platform/shell/process.h"
 #include "tests/install/scripted_platform.h"
 
 namespace {
@@ -71,10 +73,12 @@ TEST_F(InstallRun, EveryKindOfEntry) {
           "pkg.inf\npkg.ini\n"          // copied
           "readme.txt\n"                // other: nothing
           "missing.ocx,e,c,3.0\n"         // no source: not registered, still sets the version
+          "gone.ax,e,c,v,true\n"           // owned, no source: the installed copy stays registered
           "../evil.dll\nsub\\x.ocx\nc:x.ini\n"  // would leave the system directory
           "first.ocx,e,c,9.9,true\n",     // in use again: skipped again, version stays
           {"first.ocx", "Second.OCX", "filter.ax", "lib.dll", "pkg.inf", "pkg.ini", "readme.txt"});
   WriteFile(sys() + "first.ocx", "old");
+  WriteFile(sys() + "gone.ax", "installed by another package");
   platform().inUse.insert(sys() + "first.ocx");
   EXPECT_EQ(Run({"setup.inf", "Viewer"}), 0);
   EXPECT_EQ(platform().events, (Events{
@@ -93,6 +97,8 @@ TEST_F(InstallRun, EveryKindOfEntry) {
                                    kInstallBox,
                                }));
   EXPECT_EQ(ReadFile(sys() + "first.ocx"), "old");
+  EXPECT_EQ(ReadFile(sys() + "gone.ax"), "installed by another package");
+  EXPECT_NE(platform().errors.find("gone.ax is not in the package"), std::string::npos) << platform().errors;
   EXPECT_FALSE(Exists(sys() + "readme.txt"));
   EXPECT_FALSE(Exists(sys() + "../evil.dll"));
   auto& entry = platform().registry["Viewer"];
@@ -129,10 +135,12 @@ TEST_F(InstallRun, WithoutAppFullNameNoEntryIsWritten) {
   EXPECT_TRUE(Exists(sys() + "a.ocx"));
 }
 
-TEST_F(InstallRun, MissingSetupFileLeavesSelfCopyAndEmptyRecord) {
+TEST_F(InstallRun, MissingSetupFileChangesNothing) {
+  WriteFile(sys() + "uninstall_Viewer.inf", "[InstallInfo]\r\nAppFullName=Viewer\r\n");
   EXPECT_EQ(Run({"setup.inf", "Viewer"}), 2);
-  EXPECT_EQ(platform().events, Events{"copy PKG/install SYS/Install.exe"});
-  EXPECT_EQ(ReadFile(sys() + "uninstall_Viewer.inf"), "");
+  EXPECT_EQ(platform().events, Events{});
+  EXPECT_EQ(ReadFile(sys() + "uninstall_Viewer.inf"), "[InstallInfo]\r\nAppFullName=Viewer\r\n");
+  EXPECT_FALSE(Exists(sys() + "Install.exe"));
   EXPECT_TRUE(platform().registry.empty());
   EXPECT_NE(platform().errors.find("cannot open " + pkg() + "setup.inf"), std::string::npos);
 }
@@ -223,6 +231,82 @@ TEST_F(InstallRun, RecordLeadsTheUninstallRunToTheInstalledFiles) {
   EXPECT_TRUE(Exists(sys() + "keep.ocx"));
   EXPECT_TRUE(Exists(sys() + "Install.exe"));
   EXPECT_EQ(platform().errors, "");
+}
+
+
+// Whatever its line ends, a setup.inf installs the same package.
+TEST_F(InstallRun, EveryLineEndReadsAlike) {
+  for (const char* end : {"\n", "\r\n", "\r"}) {
+    Reset();
+    std::string setup = "[InstallInfo]" + std::string(end) + "AppFullName=Viewer" + end + end + "[Install Files]" +
+                        end + "a.ocx,e,c,2.0,true" + end + "a.ini" + end;
+    Package(setup, {"a.ocx", "a.ini"});
+    EXPECT_EQ(Run({"setup.inf", "Viewer"}), 0) << platform().errors;
+    EXPECT_TRUE(Exists(sys() + "a.ocx")) << "line end " << static_cast<int>(end[0]);
+    EXPECT_TRUE(Exists(sys() + "a.ini")) << "line end " << static_cast<int>(end[0]);
+    EXPECT_EQ(Entry("Viewer"), (std::vector<std::string>{
+                                   "DisplayIcon=1:SYS/a.ocx",
+                                   "DisplayName=1:Viewer",
+                                   "DisplayVersion=1:2.0",
+                                   "NoModify=4:1",
+                                   "UninstallString=1:SYS/install.exe uninstall_Viewer.inf",
+                               }))
+        << "line end " << static_cast<int>(end[0]);
+  }
+}
+
+// The uninstall command splits back into the program and the record's name, whatever the name.
+TEST(UninstallCommand, QuotesANameThatWouldNotStayOneWord) {
+  struct Case {
+    const char* record;
+    const char* command;
+  } cases[] = {
+      {"uninstall_Viewer.inf", "/s/install.exe uninstall_Viewer.inf"},
+      {"uninstall_a b.inf", "/s/install.exe \"uninstall_a b.inf\""},
+      {"uninstall_a\tb.inf", "/s/install.exe \"uninstall_a\tb.inf\""},
+      {"uninstall_say \"hi\".inf", "/s/install.exe \"uninstall_say \\\"hi\\\".inf\""},
+  };
+  for (const Case& c : cases) {
+    std::string command = UninstallCommand("/s/", c.record);
+    EXPECT_EQ(command, c.command);
+    EXPECT_EQ(SplitCommandLine(command), (std::vector<std::string>{"/s/install.exe", c.record})) << c.record;
+  }
+}
+
+
+// Names that belong to another installed package refuse the setup before anything changes.
+TEST_F(InstallRun, NamesOfAnotherPackageAreRefused) {
+  struct Case {
+    const char* what;
+    std::string setup;
+    const char* message;
+  } cases[] = {
+      {"a file named like a record", "[InstallInfo]\nAppFullName=Mine\n[Install Files]\nuninstall_Other.inf\n",
+       "has the name of an uninstall record"},
+      {"the same in other letters", "[InstallInfo]\nAppFullName=Mine\n[Install Files]\nUNINSTALL_other.INF\n",
+       "has the name of an uninstall record"},
+      {"another package's entry", "[InstallInfo]\nAppFullName=Other App\n[Install Files]\na.ini\n",
+       "AppFullName \"Other App\" is the entry of another package (SYS/install.exe uninstall_Other.inf)"},
+  };
+  for (const Case& c : cases) {
+    Reset();
+    Package(c.setup, {"a.ini", "uninstall_Other.inf", "UNINSTALL_other.INF"});
+    std::string command = sys() + "install.exe uninstall_Other.inf";
+    platform().registry["Other App"]["UninstallString"] = {REG_SZ, std::string(command.c_str(), command.size() + 1)};
+    EXPECT_EQ(Run({"setup.inf", "Mine"}), 3) << c.what;
+    EXPECT_NE(platform().Short(platform().errors).find(c.message), std::string::npos) << c.what << ": "
+                                                                                       << platform().errors;
+    EXPECT_EQ(platform().events, Events{}) << c.what;
+    EXPECT_FALSE(Exists(sys() + "uninstall_Mine.inf")) << c.what;
+    EXPECT_EQ(platform().registry.size(), 1u) << c.what;
+  }
+  // The package's own entry is its to rewrite.
+  Reset();
+  Package("[InstallInfo]\nAppFullName=Other App\n[Install Files]\na.ini\n", {"a.ini"});
+  std::string command = sys() + "install.exe uninstall_Other.inf";
+  platform().registry["Other App"]["UninstallString"] = {REG_SZ, std::string(command.c_str(), command.size() + 1)};
+  EXPECT_EQ(Run({"setup.inf", "Other"}), 0) << platform().errors;
+  EXPECT_TRUE(Exists(sys() + "a.ini"));
 }
 
 }  // namespace

@@ -15,12 +15,15 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <random>
 #include <set>
 #include <sstream>
 
+#include "platform/com/inproc_server.h"
 #include "platform/com/runtime.h"
+#include "platform/dshow/filter_mapper.h"
 #include "platform/registry/registry.h"
 #include "platform/shell/machine_root.h"
 #include "tests/install/test_control.h"
@@ -224,6 +227,50 @@ class InstallerProgram : public ::testing::Test {
     return files;
   }
 
+  // Every file of the system directory with its bytes.
+  std::map<std::string, std::string> SystemFiles() const {
+    std::map<std::string, std::string> files;
+    for (const auto& entry : fs::directory_iterator(sys_))
+      files[entry.path().filename().string()] = entry.is_regular_file() ? ReadFile(entry.path()) : "(not a file)";
+    return files;
+  }
+
+  // The package "Victim" (SetupInf's files as "Halvorn Viewer"), installed.
+  void InstallVictim() {
+    WriteFile(pkg_ + "setup.inf", SetupInf());
+    Outcome install = Install("Victim");
+    ASSERT_EQ(install.exit, 0) << install.err;
+  }
+  // What makes Victim: its record, its entry (values and subkeys), its files and their
+  // registrations.
+  std::map<std::string, std::string> VictimState() const {
+    std::map<std::string, std::string> state;
+    state["record"] = InSystem("uninstall_Victim.inf") ? ReadFile(sys_ + "uninstall_Victim.inf") : "(missing)";
+    for (const char* value : {"DisplayName", "UninstallString", "NoModify", "DisplayVersion", "DisplayIcon"})
+      state[std::string("entry ") + value] = Text(HKEY_LOCAL_MACHINE, kEntryKey, value);
+    HKEY entry = nullptr;
+    DWORD subkeys = 0;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kEntryKey, 0, KEY_READ, &entry) == ERROR_SUCCESS) {
+      char name[512];
+      for (DWORD length = sizeof name; RegEnumKeyExA(entry, subkeys, name, &length, nullptr, nullptr, nullptr,
+                                                     nullptr) == ERROR_SUCCESS;
+           length = sizeof name)
+        ++subkeys;
+      RegCloseKey(entry);
+    }
+    state["entry subkeys"] = std::to_string(subkeys);
+    for (const char* file : {"test_control.ocx", "pelistra.ax", "helper.dll", "shared.dll", "viewer.inf", "viewer.ini"})
+      state[file] = InSystem(file) ? ReadFile(sys_ + file) : "(missing)";
+    state["control registered"] = Text(HKEY_LOCAL_MACHINE, kTestControlKey, "Path");
+    state["control server"] = Text(HKEY_CLASSES_ROOT, kTestControlClassKey + std::string("\\InprocServer32"), nullptr);
+    state["muxer server"] = Text(HKEY_CLASSES_ROOT, kMuxerServerKey, nullptr);
+    MapperFilter filter;
+    state["muxer mapper record"] =
+        ReadFilterRegistration(kMuxerClass, &filter) == S_OK ? filter.name + " " + std::to_string(filter.merit)
+                                                             : "(none)";
+    return state;
+  }
+
   std::string world_, root_, pkg_, cwd_, sys_;
   std::vector<pid_t> helpers_;
 };
@@ -308,8 +355,10 @@ TEST_F(InstallerProgram, WarningWhileTheControlIsLoadedAndABrowserOpen) {
            KeyExists(HKEY_LOCAL_MACHINE, kTestControlKey);
   };
 
+  // The uninstall run ends well, but the list still holds the package: nothing was removed.
   Outcome aborted = Remove({{"PELISTRA_MESSAGEBOX", "abort"}});
-  EXPECT_EQ(aborted.exit, 0) << aborted.err;
+  EXPECT_EQ(aborted.exit, 6) << aborted.err;
+  EXPECT_NE(aborted.err.find("\"Halvorn Viewer\" is still installed"), std::string::npos) << aborted.err;
   EXPECT_NE(aborted.err.find("Please close all IE browser windows,\nbefore uninstall Halvorn Media Control"),
             std::string::npos)
       << aborted.err;
@@ -333,12 +382,12 @@ TEST_F(InstallerProgram, ArgumentsAndMissingFiles) {
   EXPECT_EQ(usage.exit, 1);
   EXPECT_NE(usage.err.find("usage:"), std::string::npos);
   EXPECT_FALSE(InSystem("Install.exe"));
-  // No setup.inf beside the program (one in the working directory does not count).
+  // No setup.inf beside the program (one in the working directory does not count): nothing changes.
   WriteFile(cwd_ + "setup.inf", SetupInf());
   Outcome missing = Install();
   EXPECT_EQ(missing.exit, 2);
-  EXPECT_TRUE(InSystem("Install.exe"));
-  EXPECT_EQ(ReadFile(sys_ + "uninstall_Viewer.inf"), "");
+  EXPECT_FALSE(InSystem("Install.exe"));
+  EXPECT_FALSE(InSystem("uninstall_Viewer.inf"));
   EXPECT_FALSE(InSystem("test_control.ocx"));
 }
 
@@ -361,7 +410,7 @@ TEST_F(InstallerProgram, HostileDescriptionsStayInsideTheMachineRoot) {
            "good.ini\n",
        {0}, "skipped \"../../outside/victim.dll\""},
       {"a line of 5,000 characters", "[Install Files]\n" + std::string(5000, 'x') + ".ocx,e,c,v,true\n", {3},
-       "longer than 259 characters"},
+       "longer than 1023 characters"},
       {"random bytes", noise, {0, 3}, ""},
       {"no [Install Files]", "[InstallInfo]\nAppFullName=No Files\n", {0}, ""},
       {"no final line end", "[InstallInfo]\nAppFullName=No End\n[Install Files]\ngood.ini", {0}, ""},
@@ -386,6 +435,174 @@ TEST_F(InstallerProgram, HostileDescriptionsStayInsideTheMachineRoot) {
       EXPECT_FALSE(InSystem("good.ini")) << c.what;
     }
     EXPECT_EQ(Outside(), before) << c.what;
+  }
+}
+
+// A setup.inf that cannot be used is refused before anything changes: the installed package of the
+// same name keeps its record, entry, files and registrations, and no run hangs on it.
+TEST_F(InstallerProgram, UnusableSetupLeavesTheInstalledPackageAsItIs) {
+  InstallVictim();
+  std::map<std::string, std::string> victim = VictimState();
+  std::map<std::string, std::string> system = SystemFiles();
+  std::string setup = pkg_ + "setup.inf";
+  struct Case {
+    const char* what;
+    std::function<void()> make;
+    int exit;
+    std::string message;
+  } cases[] = {
+      {"missing", [&] {}, 2, "cannot open " + setup},
+      {"a folder", [&] { fs::create_directory(setup); }, 3, "is not a regular file"},
+      {"a pipe", [&] { ASSERT_EQ(mkfifo(setup.c_str(), 0644), 0); }, 3, "is not a regular file"},
+      {"a link to a device", [&] { fs::create_symlink("/dev/urandom", setup); }, 3, "is not a regular file"},
+      {"over 1 MiB", [&] { WriteFile(setup, SetupInf() + "[Strings]\n" + std::string(1 << 20, ';')); }, 3,
+       "is larger than 1048576 bytes"},
+      {"a long line that would end in a second entry",
+       [&] {
+         WriteFile(setup, "[InstallInfo]\nAppFullName=Halvorn Viewer\n[Install Files]\nreadme.txt," +
+                              std::string(1100, ' ') + "viewer.ini,e,c,v,true\n");
+       },
+       3, "a line is longer than 1023 characters"},
+  };
+  for (const Case& c : cases) {
+    std::error_code ignored;
+    fs::remove_all(setup, ignored);
+    c.make();
+    Outcome install = Install("Victim");
+    EXPECT_EQ(install.exit, c.exit) << c.what << "\n" << install.err;
+    EXPECT_NE(install.err.find(c.message), std::string::npos) << c.what << ": " << install.err;
+    EXPECT_EQ(VictimState(), victim) << c.what;
+    EXPECT_EQ(SystemFiles(), system) << c.what;
+  }
+  fs::remove_all(setup);
+  Outcome remove = Remove();
+  EXPECT_EQ(remove.exit, 0) << remove.err;
+  EXPECT_FALSE(InSystem("uninstall_Victim.inf"));
+  EXPECT_FALSE(InSystem("pelistra.ax"));
+}
+
+// Another package's setup.inf cannot reach the installed one: not its record, not its entry.
+TEST_F(InstallerProgram, OnePackageCannotDamageAnother) {
+  InstallVictim();
+  std::map<std::string, std::string> victim = VictimState();
+  WriteFile(pkg_ + "intruder.ini", "intruder");
+  for (const char* bait : {"uninstall_Victim.inf", "Uninstall_VICTIM.INF"}) WriteFile(pkg_ + bait, "[Install Files]\n");
+  struct Case {
+    const char* what;
+    std::string info;
+    std::string files;
+    int exit;
+    const char* message;
+  } cases[] = {
+      {"a file named like the record", "AppFullName=Intruder", "uninstall_Victim.inf\n", 3,
+       "has the name of an uninstall record"},
+      {"the same in other letters", "AppFullName=Intruder", "Uninstall_VICTIM.INF\n", 3,
+       "has the name of an uninstall record"},
+      {"the other package's AppFullName", "AppFullName=Halvorn Viewer", "", 3, "is the entry of another package"},
+      {"the same in other letters", "AppFullName=HALVORN VIEWER", "", 3, "is the entry of another package"},
+      {"a backslash alone", "AppFullName=\\", "", 0, "holds a \"\\\"; no entry is added"},
+      {"a key inside the other entry", "AppFullName=Halvorn Viewer\\Sub", "", 0, "holds a \"\\\"; no entry is added"},
+  };
+  for (const Case& c : cases) {
+    WriteFile(pkg_ + "setup.inf", "[InstallInfo]\n" + c.info + "\n\n[Install Files]\n" + c.files + "intruder.ini\n");
+    Outcome install = Install("Intruder");
+    EXPECT_EQ(install.exit, c.exit) << c.what << "\n" << install.err;
+    EXPECT_NE(install.err.find(c.message), std::string::npos) << c.what << ": " << install.err;
+    EXPECT_EQ(InSystem("intruder.ini"), c.exit == 0) << c.what;
+    if (InSystem("uninstall_Intruder.inf")) {
+      Outcome uninstall = Run({sys_ + "Install.exe", "uninstall_Intruder.inf"});
+      EXPECT_EQ(uninstall.exit, 0) << c.what << "\n" << uninstall.err;
+      EXPECT_FALSE(InSystem("intruder.ini")) << c.what;
+    }
+    EXPECT_EQ(VictimState(), victim) << c.what;
+  }
+  Outcome remove = Remove();
+  EXPECT_EQ(remove.exit, 0) << remove.err;
+  EXPECT_FALSE(InSystem("uninstall_Victim.inf"));
+  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kEntryKey));
+}
+
+// Two packages ship the filter and the control: removing one leaves both, registered, to the other.
+TEST_F(InstallerProgram, SharedComponentsStayWithThePackageThatStillListsThem) {
+  InstallVictim();
+  std::map<std::string, std::string> victim = VictimState();
+  // The second package lacks its copy of the control: the installed one keeps its registration.
+  WriteFile(pkg_ + "second.ini", "second");
+  WriteFile(pkg_ + "setup.inf",
+            "[InstallInfo]\nAppFullName=Second Viewer\n\n[Install Files]\n"
+            "pelistra.ax,filter,{E007F9AB-C9B8-403D-91BA-B1E50AA0F55A},1.0.0.1,true\n"
+            "Test_Control.ocx,control,{5EE1D0C7-0000-4000-8000-00000000C7C7},1.0.0.7,true\nsecond.ini\n");
+  Outcome second = Install("Second");
+  ASSERT_EQ(second.exit, 0) << second.err;
+  EXPECT_NE(second.err.find("Test_Control.ocx is not in the package"), std::string::npos) << second.err;
+  EXPECT_EQ(VictimState(), victim);
+
+  Outcome remove = Run({Bin("pelistra"), "programs", "remove", "Second Viewer"});
+  EXPECT_EQ(remove.exit, 0) << remove.err;
+  EXPECT_NE(remove.err.find("kept pelistra.ax: the package of uninstall_Victim.inf uses it too"), std::string::npos)
+      << remove.err;
+  EXPECT_NE(remove.err.find("kept Test_Control.ocx"), std::string::npos) << remove.err;
+  EXPECT_FALSE(InSystem("second.ini"));
+  EXPECT_FALSE(InSystem("uninstall_Second.inf"));
+  EXPECT_EQ(VictimState(), victim);
+  CoInitialize(nullptr);
+  IUnknown* filter = nullptr;
+  EXPECT_EQ(CoCreateInstance(kMuxerClass, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, reinterpret_cast<void**>(&filter)),
+            S_OK);
+  SafeRelease(filter);
+  CoFreeUnusedLibraries();
+  CoUninitialize();
+
+  // The last package that lists them takes them along.
+  EXPECT_EQ(Remove().exit, 0);
+  EXPECT_FALSE(InSystem("pelistra.ax"));
+  EXPECT_FALSE(InSystem("test_control.ocx"));
+  EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, "CLSID\\{E007F9AB-C9B8-403D-91BA-B1E50AA0F55A}"));
+  EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kTestControlClassKey));
+}
+
+TEST_F(InstallerProgram, PackageNameWithASpace) {
+  WriteFile(pkg_ + "setup.inf", SetupInf());
+  Outcome install = Install("a b");
+  ASSERT_EQ(install.exit, 0) << install.err;
+  EXPECT_EQ(Text(HKEY_LOCAL_MACHINE, kEntryKey, "UninstallString"), sys_ + "install.exe \"uninstall_a b.inf\"");
+  EXPECT_TRUE(InSystem("uninstall_a b.inf"));
+  Outcome remove = Remove();
+  EXPECT_EQ(remove.exit, 0) << remove.err;
+  for (const char* gone : {"uninstall_a b.inf", "test_control.ocx", "pelistra.ax", "viewer.ini"})
+    EXPECT_FALSE(InSystem(gone)) << gone;
+  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kEntryKey));
+}
+
+// What did not happen is not reported as done.
+TEST_F(InstallerProgram, NoSilentSuccess) {
+  // A machine root without regsvr32, and none beside the program.
+  fs::remove(sys_ + "regsvr32");
+  WriteFile(pkg_ + "setup.inf", SetupInf());
+  Outcome install = Install();
+  EXPECT_EQ(install.exit, 0) << install.err;  // the run reached its end
+  EXPECT_NE(install.err.find("regsvr32 could not be started; test_control.ocx is installed but not registered"),
+            std::string::npos)
+      << install.err;
+  EXPECT_NE(install.err.find("pelistra.ax is installed but not registered"), std::string::npos) << install.err;
+  EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kTestControlClassKey));
+
+  // A record that lost its content: the uninstall command ends, but the package is still listed.
+  WriteFile(sys_ + "uninstall_Viewer.inf", "");
+  Outcome remove = Remove();
+  EXPECT_EQ(remove.exit, 6) << remove.err;
+  EXPECT_NE(remove.err.find("\"Halvorn Viewer\" is still installed"), std::string::npos) << remove.err;
+  EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, kEntryKey));
+}
+
+TEST_F(InstallerProgram, HelpChangesNothing) {
+  WriteFile(pkg_ + "setup.inf", SetupInf());
+  std::map<std::string, std::string> system = SystemFiles();
+  for (const char* help : {"--help", "-h"}) {
+    Outcome outcome = Run({pkg_ + "install", help});
+    EXPECT_EQ(outcome.exit, 0) << help;
+    EXPECT_EQ(outcome.out.rfind("usage: install setup.inf PackageName", 0), 0u) << help << ": " << outcome.out;
+    EXPECT_EQ(SystemFiles(), system) << help;
   }
 }
 

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "install/limits.h"
 #include "install/record_writer.h"
 #include "install/run_context.h"
 #include "install/setup_reader.h"
@@ -26,7 +27,8 @@ Result WriteRecord(const std::string& setup) {
   std::ofstream(folder + "setup.inf", std::ios::binary) << setup;
   FILE* in = OpenTextFile((folder + "setup.inf").c_str(), "r");
   EXPECT_NE(in, nullptr);
-  std::vector<std::string> lines = ReadLines(in);
+  std::vector<std::string> lines;
+  EXPECT_EQ(ReadLines(in, lines, kMaxSetupSize), "");
   std::fclose(in);
   RecordWriter writer("uninstall_Viewer.inf", "/root/system/");
   SetupReader reader;
@@ -106,19 +108,44 @@ TEST(RecordWriter, ReaderSeesWhatIsNotConsumed) {
   EXPECT_EQ(crlf.content.AppFullName, "Viewer");
 }
 
-TEST(RecordWriter, LongLinesAreReadInPiecesOf1023) {
-  std::string longLine(2500, 'x');
-  Result result = WriteRecord("[Strings]\n" + longLine + "\n");
-  EXPECT_EQ(result.record, "[Strings]\r\n" + longLine + "\r\n");  // the pieces join up again
-  std::string folder = ::testing::TempDir();
-  std::ofstream(folder + "long.inf", std::ios::binary) << longLine << "\r\n";
-  FILE* in = OpenTextFile((folder + "long.inf").c_str(), "r");
-  std::vector<std::string> lines = ReadLines(in);
-  std::fclose(in);
-  ASSERT_EQ(lines.size(), 3u);
-  EXPECT_EQ(lines[0].size(), 1023u);
-  EXPECT_EQ(lines[1].size(), 1023u);
-  EXPECT_EQ(lines[2], std::string(454, 'x') + "\n");
+// Lines as the runs read them: every kind of line end reads as LF, and a line longer than the limit
+// refuses the whole text instead of becoming a second line.
+TEST(ReadLines, LineEndsAndLimits) {
+  struct Case {
+    const char* what;
+    std::string bytes;
+    size_t maxBytes;
+    std::vector<std::string> lines;
+    const char* problem;
+  } cases[] = {
+      {"LF", "a\nb\n", 100, {"a\n", "b\n"}, ""},
+      {"CR LF", "a\r\nb\r\n", 100, {"a\n", "b\n"}, ""},
+      {"CR alone", "a\rb\r\rc", 100, {"a\n", "b\n", "\n", "c"}, ""},
+      {"mixed", "a\r\nb\rc\nd", 100, {"a\n", "b\n", "c\n", "d"}, ""},
+      {"NUL ends the text", std::string("ab\0cd\nef\n", 9), 100, {"ab", "ef\n"}, ""},
+      {"1022 characters and LF", std::string(1022, 'x') + "\nz\n", 5000,
+       {std::string(1022, 'x') + "\n", "z\n"}, ""},
+      {"1023 characters without LF", std::string(1023, 'x'), 5000, {std::string(1023, 'x')}, ""},
+      {"1023 characters and LF", std::string(1023, 'x') + "\nz.ocx\n", 5000, {}, "longer than 1023"},
+      {"a long line with an entry behind", std::string(1100, 'x') + ",e,c,v,true,evil.ocx\n", 5000, {},
+       "longer than 1023"},
+      {"over the size", std::string(50, '\n'), 40, {}, "larger than 40 bytes"},
+  };
+  std::string path = ::testing::TempDir() + "lines-" + std::to_string(getpid()) + ".inf";
+  for (const Case& c : cases) {
+    std::ofstream(path, std::ios::binary) << c.bytes;
+    FILE* in = OpenTextFile(path.c_str(), "r");
+    ASSERT_NE(in, nullptr);
+    std::vector<std::string> lines;
+    std::string problem = ReadLines(in, lines, c.maxBytes);
+    std::fclose(in);
+    EXPECT_NE(problem.find(c.problem), std::string::npos) << c.what << ": " << problem;
+    EXPECT_EQ(problem.empty(), std::string(c.problem).empty()) << c.what;
+    if (problem.empty()) {
+      EXPECT_EQ(lines, c.lines) << c.what;
+    }
+  }
+  std::filesystem::remove(path);
 }
 
 }  // namespace

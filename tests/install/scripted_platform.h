@@ -71,6 +71,15 @@ class ScriptedPlatform final : public InstallPlatform {
     return ::DeleteFileA(path);
   }
   DWORD GetFileAttributesA(LPCSTR path) override { return ::GetFileAttributesA(path); }
+  BOOL GetFileAttributesExA(LPCSTR path, WIN32_FILE_ATTRIBUTE_DATA* data) override {
+    return ::GetFileAttributesExA(path, GetFileExInfoStandard, data);
+  }
+  std::vector<std::string> ListFiles(const std::string& folder) override {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+      if (entry.is_regular_file()) names.push_back(entry.path().filename().string());
+    return names;
+  }
   DWORD CheckFileWritableA(LPCSTR path) override {
     return inUse.count(path) ? ERROR_SHARING_VIOLATION : ERROR_SUCCESS;
   }
@@ -111,6 +120,26 @@ class ScriptedPlatform final : public InstallPlatform {
   LONG RegSetValueExA(HKEY key, LPCSTR valueName, DWORD type, const BYTE* data, DWORD size) override {
     registry[openKeys_.at(reinterpret_cast<size_t>(key) - 1)][valueName] =
         RegistryValue{type, std::string(reinterpret_cast<const char*>(data), size)};
+    return ERROR_SUCCESS;
+  }
+  LONG RegOpenKeyExA(LPCSTR keyPath, REGSAM access, HKEY* key) override {
+    EXPECT_EQ(access, KEY_READ);
+    std::string path = keyPath;
+    EXPECT_EQ(path.rfind(kUninstallKeyPath, 0), 0u) << path;
+    path = path.substr(std::string(kUninstallKeyPath).size());
+    if (!registry.count(path)) return ERROR_FILE_NOT_FOUND;
+    openKeys_.push_back(path);
+    *key = reinterpret_cast<HKEY>(openKeys_.size());
+    return ERROR_SUCCESS;
+  }
+  LONG RegQueryValueExA(HKEY key, LPCSTR valueName, DWORD* type, BYTE* data, DWORD* size) override {
+    const auto& values = registry[openKeys_.at(reinterpret_cast<size_t>(key) - 1)];
+    auto found = values.find(valueName);
+    if (found == values.end()) return ERROR_FILE_NOT_FOUND;
+    *type = found->second.type;
+    if (found->second.data.size() > *size) return ERROR_MORE_DATA;
+    found->second.data.copy(reinterpret_cast<char*>(data), found->second.data.size());
+    *size = static_cast<DWORD>(found->second.data.size());
     return ERROR_SUCCESS;
   }
   LONG RegCloseKey(HKEY) override { return ERROR_SUCCESS; }

@@ -72,6 +72,40 @@ TEST_F(ShellPlatform, TextFilesStoreLfAsCrLf) {
   EXPECT_EQ(OpenTextFile(path.c_str(), "r+"), nullptr);
 }
 
+// What is not a file says so, and opening a pipe to read it does not wait for a writer.
+TEST_F(ShellPlatform, AttributesTellFilesFromPipesAndDevices) {
+  WriteFile(root() + "/file", "12345");
+  ASSERT_EQ(mkfifo((root() + "/pipe").c_str(), 0644), 0);
+  std::filesystem::create_symlink("/dev/urandom", root() + "/random");
+  struct Case {
+    std::string path;
+    DWORD attributes;
+    DWORD size;
+  } cases[] = {
+      {root() + "/file", FILE_ATTRIBUTE_NORMAL, 5},
+      {root(), FILE_ATTRIBUTE_DIRECTORY, 0},
+      {root() + "/pipe", FILE_ATTRIBUTE_DEVICE, 0},
+      {"/dev/null", FILE_ATTRIBUTE_DEVICE, 0},
+      {root() + "/random", FILE_ATTRIBUTE_DEVICE, 0},
+  };
+  for (const Case& c : cases) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    ASSERT_TRUE(GetFileAttributesExA(c.path.c_str(), GetFileExInfoStandard, &data)) << c.path;
+    EXPECT_EQ(data.dwFileAttributes, c.attributes) << c.path;
+    EXPECT_EQ(GetFileAttributesA(c.path.c_str()), c.attributes) << c.path;
+    EXPECT_EQ(data.nFileSizeLow, c.size) << c.path;
+    EXPECT_EQ(data.nFileSizeHigh, 0u) << c.path;
+  }
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  EXPECT_FALSE(GetFileAttributesExA((root() + "/missing").c_str(), GetFileExInfoStandard, &data));
+  EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+
+  FILE* pipe = OpenTextFile((root() + "/pipe").c_str(), "r");
+  ASSERT_NE(pipe, nullptr);
+  EXPECT_EQ(std::fgetc(pipe), EOF);  // no writer: the end at once
+  std::fclose(pipe);
+}
+
 TEST_F(ShellPlatform, SystemDirectory) {
   char buffer[MAX_PATH];
   UINT length = GetSystemDirectoryA(buffer, sizeof buffer);

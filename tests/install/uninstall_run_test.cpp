@@ -16,6 +16,8 @@ class UninstallRun : public InstallerTest {
     InstallerTest::SetUp();
     platform().modulePath = sys() + "Install.exe";
     platform().registry["Viewer"]["DisplayName"] = {REG_SZ, std::string("Viewer", 7)};
+    std::string command = sys() + "install.exe uninstall_Viewer.inf";
+    platform().registry["Viewer"]["UninstallString"] = {REG_SZ, std::string(command.c_str(), command.size() + 1)};
   }
   // A record in the system directory, and the files it lists.
   void Record(const std::string& files, const std::string& info = "AppFullName=Viewer\n") {
@@ -157,6 +159,62 @@ TEST_F(UninstallRun, RecordNameIsCheckedAndMustExist) {
   Record("a.ini\n", "AppFullName=" + std::string(128, 'a') + "\n");
   EXPECT_EQ(Uninstall(), 3);
   EXPECT_TRUE(RemovedNothing());
+}
+
+
+// What belongs to another installed package stays: a file its record lists (with its
+// registration), its record, and its entry.
+TEST_F(UninstallRun, LeavesWhatAnotherPackageHas) {
+  auto otherCommand = [&](const std::string& record) {
+    std::string command = sys() + "install.exe " + record;
+    return RegistryValue{REG_SZ, std::string(command.c_str(), command.size() + 1)};
+  };
+  struct Case {
+    const char* what;
+    std::string files;   // Viewer's record
+    std::string other;   // the other package's record, "" for none
+    std::string info;    // Viewer's [InstallInfo] lines
+    Events kept;         // files still in the system directory
+    const char* message;
+    bool entryKept;
+  } cases[] = {
+      {"a control both list", "control.ocx,e,c,1.0,true\na.ini\n", "[Install Files]\r\nCONTROL.OCX,e,c,1.0\r\n",
+       "AppFullName=Viewer\n", {"control.ocx"}, "kept control.ocx: the package of uninstall_Other.inf uses it too",
+       false},
+      {"an ini file both list", "a.ini\n", "[Install Files]\r\na.ini\r\n", "AppFullName=Viewer\n", {"a.ini"},
+       "kept a.ini", false},
+      {"the other's record as a file", "uninstall_Other.inf\n", "[Install Files]\r\nfilter.ax\r\n",
+       "AppFullName=Viewer\n", {"uninstall_Other.inf"}, "has the name of an uninstall record", false},
+      {"an entry whose command names another record", "a.ini\n", "", "AppFullName=Shared\n", {},
+       "the entry \"Shared\" belongs to another package", true},
+      {"a key inside another entry", "a.ini\n", "", "AppFullName=Viewer\\Sub\n", {}, "holds a \"\\\"", true},
+  };
+  for (const Case& c : cases) {
+    Reset();
+    Record(c.files, c.info);
+    if (!c.other.empty()) WriteFile(sys() + "uninstall_Other.inf", c.other);
+    platform().registry["Shared"]["UninstallString"] = otherCommand("uninstall_Other.inf");
+    EXPECT_EQ(Uninstall(), 0) << c.what;
+    EXPECT_NE(platform().errors.find(c.message), std::string::npos) << c.what << ": " << platform().errors;
+    for (const std::string& file : c.kept) EXPECT_TRUE(Exists(sys() + file)) << c.what << ": " << file;
+    for (const std::string& event : platform().events)
+      for (const std::string& file : c.kept) EXPECT_EQ(event.find(file), std::string::npos) << c.what << ": " << event;
+    EXPECT_FALSE(Exists(sys() + "uninstall_Viewer.inf")) << c.what;
+    EXPECT_EQ(platform().registry.count("Shared"), 1u) << c.what;
+    EXPECT_EQ(platform().registry.count("Viewer"), c.entryKept ? 1u : 0u) << c.what;
+  }
+}
+
+
+// An entry written before record names were quoted still counts as the package's own.
+TEST_F(UninstallRun, EntryWithAnUnquotedNameIsThePackagesOwn) {
+  WriteFile(sys() + "uninstall_a b.inf", "[InstallInfo]\r\nAppFullName=Spaced\r\n\r\n[Install Files]\r\na.ini\r\n");
+  WriteFile(sys() + "a.ini", "x");
+  std::string command = sys() + "install.exe uninstall_a b.inf";
+  platform().registry["Spaced"]["UninstallString"] = {REG_SZ, std::string(command.c_str(), command.size() + 1)};
+  EXPECT_EQ(Run({"uninstall_a b.inf"}), 0) << platform().errors;
+  EXPECT_EQ(platform().registry.count("Spaced"), 0u);
+  EXPECT_FALSE(Exists(sys() + "a.ini"));
 }
 
 }  // namespace

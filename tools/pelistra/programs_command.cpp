@@ -14,6 +14,7 @@
 namespace {
 
 constexpr char kUninstallKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+constexpr int kStillInstalled = 6;
 
 struct Program {
   std::string key;
@@ -111,9 +112,26 @@ int RemoveProgram(const std::string& name, std::ostream& err) {
   }
   WaitForSingleObject(process.hProcess, INFINITE);
   DWORD exitCode = 0;
-  GetExitCodeProcess(process.hProcess, &exitCode);
+  BOOL ended = GetExitCodeProcess(process.hProcess, &exitCode);
   CloseHandle(process.hProcess);
-  return static_cast<int>(exitCode);
+  if (!ended) {
+    err << "pelistra programs: the exit status of \"" << program.uninstall << "\" is unknown\n";
+    return kStillInstalled;
+  }
+  if (exitCode != 0) return static_cast<int>(exitCode);
+  // An uninstall command that ends well without removing the entry (its record gone or empty, or
+  // the user aborted) removed nothing the list shows.
+  Program after;
+  bool stillListed = false;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kUninstallKey, 0, KEY_READ, &uninstall) == static_cast<LONG>(ERROR_SUCCESS)) {
+    stillListed = ReadProgram(uninstall, program.key, &after);
+    RegCloseKey(uninstall);
+  }
+  if (stillListed) {
+    err << "pelistra programs: \"" << name << "\" is still installed: its uninstall command did not remove it\n";
+    return kStillInstalled;
+  }
+  return 0;
 }
 
 void AddProgramsCommand(CLI::App& app, int& exitCode) {

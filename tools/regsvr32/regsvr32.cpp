@@ -1,6 +1,7 @@
 // regsvr32 [/u] [/s] PATH...: loads each module and calls its DllRegisterServer (or, with /u,
-// DllUnregisterServer). Exit codes as the platform's tool has them: 0 done, 1 bad command line,
-// 3 module not loadable, 4 export missing, 5 the call failed. /s keeps it quiet.
+// DllUnregisterServer) inside one registry transaction, so every call fully applies or not at all.
+// Exit codes as the platform's tool has them: 0 done, 1 bad command line, 3 module not loadable,
+// 4 export missing, 5 the call failed. /s keeps it quiet.
 #include <strings.h>
 
 #include <cstdio>
@@ -8,6 +9,7 @@
 #include <vector>
 
 #include "platform/com/runtime.h"
+#include "platform/registry/registry.h"
 #include "platform/win/module.h"
 
 namespace {
@@ -15,6 +17,9 @@ namespace {
 enum ExitCode { kDone = 0, kBadArguments = 1, kLoadFailed = 3, kNoEntryPoint = 4, kCallFailed = 5 };
 
 using RegistrationProc = HRESULT (*)();
+
+// Any failure: it makes the transaction roll back, and the call's own status is what is reported.
+constexpr LONG kCallRefused = 1;
 
 struct Options {
   bool unregister = false;
@@ -51,7 +56,18 @@ ExitCode Run(const std::string& path, const Options& options) {
     FreeLibrary(module);
     return kNoEntryPoint;
   }
-  HRESULT hr = proc();
+  // The call is one registry transaction: no other registration runs between its steps, and a
+  // failed call leaves nothing behind.
+  HRESULT hr = E_FAIL;
+  bool called = false;
+  LONG result = RegistryTransaction([&] {
+    called = true;
+    hr = proc();
+    return SUCCEEDED(hr) ? static_cast<LONG>(ERROR_SUCCESS) : kCallRefused;
+  });
+  // The registry's own failure (the transaction could not begin or commit) when the call had none.
+  if (result != static_cast<LONG>(ERROR_SUCCESS) && (!called || SUCCEEDED(hr)))
+    hr = HRESULT_FROM_WIN32(static_cast<DWORD>(result));
   FreeLibrary(module);
   if (FAILED(hr)) {
     if (!options.silent)
