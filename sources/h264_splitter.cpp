@@ -70,9 +70,12 @@ HRESULT H264AccessUnitSplitter::AddNal(size_t header, size_t end, bool* begins_u
   unsigned type = nal[0] & 0x1Fu;
 
   bool begins = false;
+  last_nal_cut_ = false;
   if (type == kSlice || type == kPartitionA || type == kIdrSlice) {
     BitReader bits(nal + 1, size - 1, /*skip_emulation=*/true);
     uint32_t first_mb = bits.Ue();
+    bits.Ue();  // slice_type: a slice cut before it is surely torn
+    last_nal_cut_ = bits.Overrun();
     // The first slice of a picture starts at macroblock 0; later slices of the same picture
     // stay in its unit.
     begins = has_slice_ && first_mb == 0;
@@ -127,10 +130,10 @@ HRESULT H264AccessUnitSplitter::Next(StreamUnit* unit) {
     if (size == 0) return S_FALSE;
     drained_ = false;  // nothing is left after this one
     nal_start_ = kNone;
-    if (!has_slice_) {
-      // Parameter sets or a delimiter with no picture after them: the input ended in front of
-      // the picture's slices.
-      Truncated("the input ends inside access unit " + std::to_string(units_) + " (its headers, no picture)");
+    if (!has_slice_ || last_nal_cut_) {
+      // Parameter sets or a delimiter with no picture after them, or a slice cut inside its first
+      // fields: the input ended in front of the picture or just into it.
+      Truncated("the input ends inside access unit " + std::to_string(units_));
       queue_.Consume(size);
       return S_FALSE;
     }

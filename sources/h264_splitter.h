@@ -2,7 +2,8 @@
 // units, start codes and zero bytes included, so the units put end to end give back the input.
 // Each unit says how many field periods it lasts: from the picture timing SEI when the stream
 // carries one, else a field picture one and a frame two. A last unit that holds no picture (the
-// input ended after its headers) is left out.
+// input ended after its headers), or whose last slice ends inside its first fields, is left out;
+// a cut further into a slice only a decoder could tell.
 #pragma once
 
 #include "sources/byte_queue.h"
@@ -38,6 +39,7 @@ class H264AccessUnitSplitter : public StreamParser {
   size_t search_ = 0;        // where to look for the next start code
   bool drained_ = false;     // the input ended and its last NAL unit has been filed
   uint64_t units_ = 0;       // access units handed out
+  bool last_nal_cut_ = false; // the NAL unit filed last is a slice that ends inside its first fields
 
   // The access unit in progress.
   unsigned nal_count_ = 0;

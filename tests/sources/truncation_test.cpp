@@ -74,6 +74,8 @@ std::vector<TornCase> TornCases() {
       {"H.264 whole", Make<H264AccessUnitSplitter>(), h264, 100, ""},
       {"H.264 cut after a picture's delimiter and parameter sets", Make<H264AccessUnitSplitter>(),
        Plus(h264, "00000001 0910 00000001 6764000dacb20283f60220000003002000000651e28549"), 100, "access unit 100"},
+      {"H.264 cut just after a slice's header byte", Make<H264AccessUnitSplitter>(), Plus(h264, "00000001 0910 00000001 41"),
+       100, "access unit 100"},
       // Where the slice data ends is known only to a decoder: the picture stays, as short as it came.
       {"H.264 cut inside slice data", Make<H264AccessUnitSplitter>(), Cut(h264, 100), 100, ""},
       {"MPEG-4 whole", Make<Mpeg4VopSplitter>(), m4v, 100, ""},
