@@ -80,22 +80,22 @@ FrameRate Mpeg4VopSplitter::StatedFrameRate() const {
   return {};
 }
 
-// The plane's header: not coded planes take no time; coded ones feed the frame step estimate.
 void Mpeg4VopSplitter::ResetEstimate() {
   have_increment_ = false;
   smallest_step_ = steps_ = 0;
 }
 
+// The plane's header: not coded planes take no time; coded ones feed the frame step estimate.
 void Mpeg4VopSplitter::ReadPlaneHeader(size_t end, StreamUnit* unit) {
   plane_cut_ = false;
   if (!have_layer_) return;
   BitReader bits(queue_.data() + plane_start_ + 4, end - plane_start_ - 4);
   bits.Skip(2);  // vop_coding_type
-  for (unsigned seconds = 0; bits.Bit() && !bits.Overrun(); ++seconds) {  // modulo_time_base
+  while (bits.Bit() && !bits.Overrun()) {  // modulo_time_base: whole seconds, not needed
   }
-  bits.Skip(1);
+  bits.Skip(1);  // marker
   unsigned increment = bits.Bits(layer_.time_increment_bits);
-  bits.Skip(1);
+  bits.Skip(1);  // marker
   bool coded = bits.Bit() != 0;
   plane_cut_ = bits.Overrun();
   if (plane_cut_) return;

@@ -236,8 +236,7 @@ HRESULT ParsedSource::DescribeStream() {
       format_ = WaveFormat(wav->Format());
       max_unit_ = wav->BlockBytes();
       // The first block is a full one unless the whole input is shorter.
-      const StreamUnit& first = have_pending_ ? pending_ : ahead_.front().unit;
-      unit_duration_ = first.stop > first.start ? first.stop - first.start : 200000;
+      unit_duration_ = pending_.stop > pending_.start ? pending_.stop - pending_.start : 200000;
       break;
     }
   }

@@ -474,7 +474,7 @@ void AddRecordCommand(CLI::App& app, int& exitCode) {
   cmd->add_option("--video", options->video, "Video input: a file, or - for standard input");
   cmd->add_option("--video-format", options->videoFormat, "h264, mpeg4, mjpeg or y4m (default: from the extension)")
       ->check(CLI::IsMember({"h264", "mpeg4", "mjpeg", "y4m"}));
-  cmd->add_option("--fps", options->fps, "Frame rate of the video, over the one the stream states (default: the stream's, else 25)")
+  cmd->add_option("--fps", options->fps, "Video frame rate, over the stream's own (default: the stream's, else 25)")
       ->check(CLI::Range(0.001, 1000.0));
   cmd->add_option("--audio", options->audio, "Audio input: a WAV file, or - for standard input");
   cmd->add_flag("--test-source", options->testSource, "Built-in test pattern and tone for the streams not named");
