@@ -19,7 +19,7 @@ class H264AccessUnitSplitter : public StreamParser {
 
   // The latest sequence parameter set seen; null before the first.
   const H264SequenceInfo* Sequence() const { return have_sequence_ ? &sequence_ : nullptr; }
-  FrameRate StatedFrameRate() const override { return have_sequence_ ? H264FrameRate(sequence_) : FrameRate{}; }
+  FramesPerSecond StatedFrameRate() const override { return have_sequence_ ? H264FrameRate(sequence_) : FramesPerSecond{}; }
 
  private:
   static constexpr size_t kNone = kNoStartCode;

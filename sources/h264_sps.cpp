@@ -80,7 +80,7 @@ void ReadTiming(BitReader& bits, H264SequenceInfo* sps) {
 
 }  // namespace
 
-FrameRate H264FrameRate(const H264SequenceInfo& sps) {
+FramesPerSecond H264FrameRate(const H264SequenceInfo& sps) {
   if (sps.num_units_in_tick == 0 || sps.time_scale == 0) return {};
   // Frames per second: time_scale / (2 * num_units_in_tick), in 64 bits then reduced.
   uint64_t num = sps.time_scale, den = uint64_t{2} * sps.num_units_in_tick;

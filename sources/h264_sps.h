@@ -37,4 +37,4 @@ struct H264SequenceInfo {
 bool ParseH264Sps(const BYTE* nal, size_t size, H264SequenceInfo* info, std::string* error);
 
 // The frame rate the timing information states; unknown without it, or when it is beyond belief.
-FrameRate H264FrameRate(const H264SequenceInfo& sps);
+FramesPerSecond H264FrameRate(const H264SequenceInfo& sps);

@@ -12,7 +12,7 @@ bool IsLayerCode(BYTE code) { return code >= 0x20 && code <= 0x2F; }
 // Planes with a step between their time stamps before the smallest step is taken as a frame.
 constexpr unsigned kStepsToJudge = 8;
 
-FrameRate Reduced(uint32_t num, uint32_t den) {
+FramesPerSecond Reduced(uint32_t num, uint32_t den) {
   uint32_t a = num, b = den;
   while (b) {
     uint32_t t = a % b;
@@ -72,7 +72,7 @@ bool ParseMpeg4Vol(const BYTE* data, size_t size, Mpeg4LayerInfo* info, std::str
   return true;
 }
 
-FrameRate Mpeg4VopSplitter::StatedFrameRate() const {
+FramesPerSecond Mpeg4VopSplitter::StatedFrameRate() const {
   if (!have_layer_) return {};
   if (layer_.fixed_increment) return Reduced(layer_.time_increment_resolution, layer_.fixed_increment);
   if (smallest_step_ && (steps_ >= kStepsToJudge || finished_))

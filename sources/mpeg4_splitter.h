@@ -36,7 +36,7 @@ class Mpeg4VopSplitter : public StreamParser {
   // A fixed plane rate states the frame rate; without one it is the time base over the smallest
   // step between the time stamps of coded planes, once enough planes have been seen (B-planes
   // come out of display order, so neighbouring pictures meet only within a few planes).
-  FrameRate StatedFrameRate() const override;
+  FramesPerSecond StatedFrameRate() const override;
 
  private:
   static constexpr size_t kNone = kNoStartCode;

@@ -25,7 +25,7 @@ constexpr size_t kLookaheadUnits = 32;
 constexpr size_t kLookaheadBytes = 16u << 20;
 
 // A rate given in frames per second as a ratio, to a thousandth of a frame.
-FrameRate RateOf(double framesPerSecond) {
+FramesPerSecond RateOf(double framesPerSecond) {
   uint64_t num = static_cast<uint64_t>(std::llround(framesPerSecond * 1000)), den = 1000;
   uint64_t a = num, b = den;
   while (b) {

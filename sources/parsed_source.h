@@ -41,7 +41,7 @@ class ParsedSource final : public UnitSource {
   // Units dropped in front of the first one a decoder can start at.
   unsigned Skipped() const { return skipped_; }
   // The frame rate pictures are timed by; known once open.
-  FrameRate PictureRate() const { return rate_; }
+  FramesPerSecond PictureRate() const { return rate_; }
 
  private:
   HRESULT Pull(StreamUnit* unit, const std::atomic<bool>& stop);
@@ -69,7 +69,7 @@ class ParsedSource final : public UnitSource {
   HeldUnit current_;            // the unit handed out last when it came from ahead_
   bool found_any_ = false;
   bool truncation_told_ = false;
-  FrameRate rate_;
+  FramesPerSecond rate_;
   uint64_t fields_ = 0;  // field periods of the pictures handed out
   SourceFormat format_;
   size_t max_unit_ = 0;

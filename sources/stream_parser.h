@@ -34,7 +34,7 @@ struct StreamUnit {
 };
 
 // Frames per second as a ratio.
-struct FrameRate {
+struct FramesPerSecond {
   uint32_t num = 0;
   uint32_t den = 0;
   bool Known() const { return num > 0 && den > 0; }
@@ -54,7 +54,7 @@ class StreamParser {
 
   // The frame rate the stream states for itself (H.264 timing information, the MPEG-4 time base,
   // the Y4M header); unknown when it states none, or has not yet shown enough of itself.
-  virtual FrameRate StatedFrameRate() const { return {}; }
+  virtual FramesPerSecond StatedFrameRate() const { return {}; }
 
   const std::string& Error() const { return error_; }
   bool Finished() const { return finished_; }

@@ -29,8 +29,8 @@ class Y4mReader : public StreamParser {
   const Y4mStreamInfo& Info() const { return info_; }
   // The parameters written after FRAME for the latest unit (usually empty).
   const std::string& FrameParameters() const { return frame_parameters_; }
-  FrameRate StatedFrameRate() const override {
-    return header_read_ ? FrameRate{info_.rate_num, info_.rate_den} : FrameRate{};
+  FramesPerSecond StatedFrameRate() const override {
+    return header_read_ ? FramesPerSecond{info_.rate_num, info_.rate_den} : FramesPerSecond{};
   }
 
  private:

@@ -85,7 +85,7 @@ std::vector<BYTE> H264Stream(const SpsTiming& sps, const std::vector<unsigned>& 
 struct H264RateCase {
   const char* what;
   std::vector<BYTE> sps;
-  FrameRate rate;  // unknown: {0, 0}
+  FramesPerSecond rate;  // unknown: {0, 0}
   bool pic_struct;
 };
 
@@ -110,7 +110,7 @@ TEST(FrameRate, H264FromTheTimingInformation) {
     std::string error;
     ASSERT_TRUE(ParseH264Sps(c.sps.data() + (c.sps[0] == 0 ? 4 : 0), c.sps.size() - (c.sps[0] == 0 ? 4 : 0), &info, &error))
         << error;
-    FrameRate rate = H264FrameRate(info);
+    FramesPerSecond rate = H264FrameRate(info);
     EXPECT_EQ(rate.num, c.rate.num);
     EXPECT_EQ(rate.den, c.rate.den);
     EXPECT_EQ(info.pic_struct_present, c.pic_struct);
@@ -213,7 +213,7 @@ std::vector<Plane> Group(unsigned groups, unsigned step, unsigned resolution, bo
 struct Mpeg4RateCase {
   const char* what;
   std::vector<BYTE> stream;
-  FrameRate rate;
+  FramesPerSecond rate;
   size_t units;
   size_t timeless;  // units that take no frame time
 };
@@ -235,7 +235,7 @@ TEST(FrameRate, Mpeg4FromTheTimeBase) {
     ASSERT_EQ(result.status, S_OK) << result.error;
     EXPECT_EQ(result.units.size(), c.units);
     EXPECT_TRUE(Concatenate(result.units) == c.stream);
-    FrameRate rate = splitter.StatedFrameRate();
+    FramesPerSecond rate = splitter.StatedFrameRate();
     EXPECT_EQ(rate.num, c.rate.num);
     EXPECT_EQ(rate.den, c.rate.den);
   }
@@ -261,7 +261,7 @@ struct SourceRateCase {
   StreamFormat format;
   std::vector<BYTE> input;
   double fps;  // given; 0 for none
-  FrameRate rate;
+  FramesPerSecond rate;
   size_t units;
   REFERENCE_TIME end;  // stop time of the last unit
   bool warned;         // the one-line notice that 25 is assumed

@@ -17,7 +17,7 @@ struct SourceRun {
   HRESULT open = E_FAIL;
   HRESULT end = E_FAIL;  // what Next returned last: S_FALSE at a clean end
   std::string error;
-  FrameRate rate;
+  FramesPerSecond rate;
   std::vector<REFERENCE_TIME> starts, stops;
   std::vector<size_t> sizes;
   std::vector<std::string> warnings;
