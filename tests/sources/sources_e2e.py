@@ -400,8 +400,12 @@ def case_live(ctx):
     even = sum(1 for g in gaps if abs(g - frame) <= 0.0011)
     expect(even >= 0.9 * len(gaps), f"only {even} of {len(gaps)} picture steps are the stream's 1/29.97 s")
     video_end, audio_end = v[-1] + frame, a[-1] + block
-    # Both anchor where their first unit arrived; a loaded machine may start one a little late.
-    expect(abs(video_end - audio_end) <= 2 * frame, f"video ends at {video_end:.3f} s, audio at {audio_end:.3f} s")
+    # Both anchor where their first unit arrived. A machine so loaded that a unit came a tenth of
+    # a second late re-anchors that stream alone, which says nothing about drift: then the ends are
+    # not compared.
+    stalled = any(g > frame + 0.05 for g in gaps) or any(b - a_ > block + 0.05 for a_, b in zip(a, a[1:]))
+    if not stalled:
+        expect(abs(video_end - audio_end) <= 2 * frame, f"video ends at {video_end:.3f} s, audio at {audio_end:.3f} s")
 
 
 def main():
