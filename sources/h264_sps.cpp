@@ -28,7 +28,75 @@ bool SkipScalingList(BitReader& bits, unsigned count) {
   return true;
 }
 
+// hrd_parameters(): only the delay lengths that the picture timing SEI depends on are kept.
+void ReadHrd(BitReader& bits, H264SequenceInfo* sps) {
+  unsigned count = bits.Ue() + 1;
+  if (count > 32) {
+    bits.Skip(UINT32_MAX);  // out of range: treat as cut short, so the timing is not trusted
+    return;
+  }
+  bits.Skip(8);  // bit_rate_scale, cpb_size_scale
+  for (unsigned i = 0; i < count && !bits.Overrun(); ++i) {
+    bits.Ue();
+    bits.Ue();
+    bits.Skip(1);
+  }
+  bits.Skip(5);  // initial_cpb_removal_delay_length_minus1
+  sps->cpb_removal_delay_length = bits.Bits(5) + 1;
+  sps->dpb_output_delay_length = bits.Bits(5) + 1;
+  bits.Skip(5);  // time_offset_length
+}
+
+// vui_parameters() up to pic_struct_present_flag. A stream whose VUI is cut short or malformed
+// still records; it only loses its timing.
+void ReadTiming(BitReader& bits, H264SequenceInfo* sps) {
+  if (!bits.Bit()) return;  // vui_parameters_present_flag
+  H264SequenceInfo vui = *sps;
+  if (bits.Bit() && bits.Bits(8) == 255) bits.Skip(32);  // aspect ratio, extended
+  if (bits.Bit()) bits.Skip(1);                          // overscan
+  if (bits.Bit()) {                                      // video signal type
+    bits.Skip(4);
+    if (bits.Bit()) bits.Skip(24);  // colour description
+  }
+  if (bits.Bit()) {  // chroma sample location
+    bits.Ue();
+    bits.Ue();
+  }
+  if (bits.Bit()) {  // timing_info_present_flag
+    vui.num_units_in_tick = bits.Bits(32);
+    vui.time_scale = bits.Bits(32);
+    vui.fixed_frame_rate = bits.Bit();
+  }
+  bool nal_hrd = bits.Bit();
+  if (nal_hrd) ReadHrd(bits, &vui);
+  bool vcl_hrd = bits.Bit();
+  if (vcl_hrd) ReadHrd(bits, &vui);
+  vui.cpb_dpb_delays_present = nal_hrd || vcl_hrd;
+  if (vui.cpb_dpb_delays_present) bits.Skip(1);  // low_delay_hrd_flag
+  vui.pic_struct_present = bits.Bit();
+  if (bits.Overrun()) return;
+  *sps = vui;
+}
+
 }  // namespace
+
+FramesPerSecond H264FrameRate(const H264SequenceInfo& sps) {
+  if (sps.num_units_in_tick == 0 || sps.time_scale == 0) return {};
+  // Frames per second: time_scale / (2 * num_units_in_tick), in 64 bits then reduced.
+  uint64_t num = sps.time_scale, den = uint64_t{2} * sps.num_units_in_tick;
+  uint64_t a = num, b = den;
+  while (b) {
+    uint64_t t = a % b;
+    a = b;
+    b = t;
+  }
+  num /= a;
+  den /= a;
+  if (den > UINT32_MAX) return {};
+  // Beyond what any camera gives: a stream that says so is not to be believed.
+  if (num > den * 1000 || num * 1000 < den) return {};
+  return {static_cast<uint32_t>(num), static_cast<uint32_t>(den)};
+}
 
 bool ParseH264Sps(const BYTE* nal, size_t size, H264SequenceInfo* info, std::string* error) {
   auto fail = [&](const char* why) {
@@ -57,7 +125,10 @@ bool ParseH264Sps(const BYTE* nal, size_t size, H264SequenceInfo* info, std::str
         if (bits.Bit() && !SkipScalingList(bits, i < 6 ? 16 : 64)) return fail("bad scaling list");
     }
   }
-  if (bits.Ue() > 12) return fail("log2_max_frame_num out of range");
+  const unsigned frame_num_bits = bits.Ue();
+  if (frame_num_bits > 12) return fail("log2_max_frame_num out of range");
+  sps.log2_max_frame_num = frame_num_bits + 4;
+  sps.separate_colour_planes = separate_colour_planes;
   unsigned poc_type = bits.Ue();
   if (poc_type == 0) {
     if (bits.Ue() > 12) return fail("log2_max_pic_order_cnt_lsb out of range");
@@ -97,6 +168,7 @@ bool ParseH264Sps(const BYTE* nal, size_t size, H264SequenceInfo* info, std::str
   if (crop_w >= coded_width || crop_h >= coded_height) return fail("cropping larger than the picture");
   sps.width = static_cast<unsigned>(coded_width - crop_w);
   sps.height = static_cast<unsigned>(coded_height - crop_h);
+  ReadTiming(bits, &sps);
   *info = sps;
   return true;
 }

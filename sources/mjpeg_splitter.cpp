@@ -142,8 +142,13 @@ HRESULT MjpegFrameSplitter::Next(StreamUnit* unit) {
     if (queue_.size() > kMaxStreamUnitSize)
       return Fail(E_STREAM_INVALID_DATA, "MJPEG: frame larger than 64 MiB");
     if (!finished_ || queue_.empty()) return S_FALSE;
-    if (state_ != State::SeekStart)
-      return Fail(E_STREAM_INVALID_DATA, "MJPEG: the input ends inside frame " + std::to_string(frames_));
+    if (state_ != State::SeekStart) {
+      Truncated("the input ends inside frame " + std::to_string(frames_));
+      queue_.Consume(queue_.size());
+      state_ = State::SeekStart;
+      pos_ = 0;
+      return S_FALSE;
+    }
     if (frames_ == 0) return Fail(E_STREAM_INVALID_DATA, "MJPEG: no JPEG frame (FF D8) in the input");
     // Nothing but padding may follow the last frame.
     for (size_t i = 0; i < queue_.size(); ++i)

@@ -9,6 +9,22 @@ constexpr BYTE kSequenceEndCode = 0xB1;
 constexpr unsigned kRectangular = 0, kGrayscale = 3;
 
 bool IsLayerCode(BYTE code) { return code >= 0x20 && code <= 0x2F; }
+// Planes with a step between their time stamps before the smallest step is taken as a frame.
+constexpr unsigned kStepsToJudge = 8;
+
+FramesPerSecond Reduced(uint32_t num, uint32_t den) {
+  uint32_t a = num, b = den;
+  while (b) {
+    uint32_t t = a % b;
+    a = b;
+    b = t;
+  }
+  if (a == 0) return {};
+  num /= a;
+  den /= a;
+  if (num > uint64_t{den} * 1000) return {};  // beyond belief, as for H.264
+  return {num, den};
+}
 
 }  // namespace
 
@@ -35,11 +51,11 @@ bool ParseMpeg4Vol(const BYTE* data, size_t size, Mpeg4LayerInfo* info, std::str
   bits.Skip(1);  // marker
   unsigned resolution = bits.Bits(16);
   bits.Skip(1);  // marker
-  if (bits.Bit()) {  // fixed_vop_rate: an increment as wide as the resolution needs
-    unsigned width = 1;
-    while (width < 16 && (1u << width) < resolution) ++width;
-    bits.Skip(width);
-  }
+  // vop_time_increment is as wide as the resolution needs.
+  unsigned increment_bits = 1;
+  while (increment_bits < 16 && (1u << increment_bits) < resolution) ++increment_bits;
+  unsigned fixed_increment = 0;
+  if (bits.Bit()) fixed_increment = bits.Bits(increment_bits);  // fixed_vop_rate
   if (shape != kRectangular) return fail("only rectangular shapes are supported");
   bits.Skip(1);
   unsigned width = bits.Bits(13);
@@ -51,7 +67,54 @@ bool ParseMpeg4Vol(const BYTE* data, size_t size, Mpeg4LayerInfo* info, std::str
   info->width = width;
   info->height = height;
   info->time_increment_resolution = resolution;
+  info->time_increment_bits = increment_bits;
+  info->fixed_increment = fixed_increment;
   return true;
+}
+
+FramesPerSecond Mpeg4VopSplitter::StatedFrameRate() const {
+  if (!have_layer_) return {};
+  if (layer_.fixed_increment) return Reduced(layer_.time_increment_resolution, layer_.fixed_increment);
+  if (smallest_step_ && (steps_ >= kStepsToJudge || finished_))
+    return Reduced(layer_.time_increment_resolution, smallest_step_);
+  return {};
+}
+
+void Mpeg4VopSplitter::ResetEstimate() {
+  have_increment_ = false;
+  smallest_step_ = steps_ = 0;
+}
+
+// The plane's header: not coded planes take no time; coded ones feed the frame step estimate.
+void Mpeg4VopSplitter::ReadPlaneHeader(size_t end, StreamUnit* unit) {
+  plane_cut_ = false;
+  if (!have_layer_) return;
+  BitReader bits(queue_.data() + plane_start_ + 4, end - plane_start_ - 4);
+  bits.Skip(2);  // vop_coding_type
+  while (bits.Bit() && !bits.Overrun()) {  // modulo_time_base: whole seconds, not needed
+  }
+  bits.Skip(1);  // marker
+  unsigned increment = bits.Bits(layer_.time_increment_bits);
+  bits.Skip(1);  // marker
+  bool coded = bits.Bit() != 0;
+  plane_cut_ = bits.Overrun();
+  if (plane_cut_) return;
+  if (!coded) {
+    unit->fields = 0;
+    return;
+  }
+  const unsigned resolution = layer_.time_increment_resolution;
+  if (have_increment_ && increment < resolution && last_increment_ < resolution) {
+    // The step modulo a second, either way: B-planes step back.
+    unsigned forward = (increment + resolution - last_increment_) % resolution;
+    unsigned step = forward * 2 <= resolution ? forward : resolution - forward;
+    if (step > 0) {
+      if (smallest_step_ == 0 || step < smallest_step_) smallest_step_ = step;
+      ++steps_;
+    }
+  }
+  have_increment_ = true;
+  last_increment_ = increment;
 }
 
 HRESULT Mpeg4VopSplitter::Push(const BYTE* data, size_t size) {
@@ -68,6 +131,8 @@ void Mpeg4VopSplitter::Emit(size_t size, bool sync, StreamUnit* unit) {
   unit->sync = sync;
   consumed_ = size;
   any_plane_ = any_plane_ || has_plane_;
+  if (has_plane_) ReadPlaneHeader(size, unit);
+  ++planes_;
 }
 
 HRESULT Mpeg4VopSplitter::Next(StreamUnit* unit) {
@@ -97,7 +162,22 @@ HRESULT Mpeg4VopSplitter::Next(StreamUnit* unit) {
         if (size == 0) return S_FALSE;
         if (!has_plane_ && !any_plane_)
           return Fail(E_STREAM_INVALID_DATA, "MPEG-4: no video object plane (00 00 01 B6) in the input");
+        // A start code in the last bytes begins a plane cut short: the plane in front is whole.
+        if (code != kNone && has_plane_) {
+          Emit(code, intra_, unit);
+          return S_OK;
+        }
+        const std::string torn = "the input ends inside video object plane " + std::to_string(planes_);
+        if (!has_plane_ || code != kNone) {
+          Truncated(torn);
+          queue_.Consume(size);
+          return S_FALSE;
+        }
         Emit(size, intra_, unit);
+        if (plane_cut_) {
+          Truncated(torn);
+          return S_FALSE;  // the unit's bytes go at the next call
+        }
         return S_OK;
       }
     }
@@ -115,11 +195,14 @@ HRESULT Mpeg4VopSplitter::Next(StreamUnit* unit) {
         Mpeg4LayerInfo layer;
         if (!ParseMpeg4Vol(queue_.data() + layer_start_ + 4, code - layer_start_ - 4, &layer, &why))
           return Fail(E_STREAM_INVALID_DATA, why);
+        if (have_layer_ && (layer.time_increment_resolution != layer_.time_increment_resolution))
+          ResetEstimate();  // a new time base: start over
         layer_ = layer;
         have_layer_ = true;
         layer_start_ = kNone;
       }
       has_plane_ = true;
+      plane_start_ = code;
       intra_ = (queue_[code + 4] >> 6) == 0;
     }
   }

@@ -19,6 +19,23 @@ constexpr size_t kChunkBytes = 64 * 1024;
 // more than the uncompressed 4:2:0 picture needs.
 constexpr size_t kCompressedBytesPerPixel = 2;
 constexpr size_t kCompressedFloor = 1 << 20;
+// How far an MPEG-4 stream without a fixed plane rate is read ahead for the steps between its
+// time stamps; what is read stays in memory until its turn.
+constexpr size_t kLookaheadUnits = 32;
+constexpr size_t kLookaheadBytes = 16u << 20;
+
+// A rate given in frames per second as a ratio, to a thousandth of a frame.
+FramesPerSecond RateOf(double framesPerSecond) {
+  uint64_t num = static_cast<uint64_t>(std::llround(framesPerSecond * 1000)), den = 1000;
+  uint64_t a = num, b = den;
+  while (b) {
+    uint64_t t = a % b;
+    a = b;
+    b = t;
+  }
+  if (a == 0 || num / a > UINT32_MAX) return {};
+  return {static_cast<uint32_t>(num / a), static_cast<uint32_t>(den / a)};
+}
 
 }  // namespace
 
@@ -61,9 +78,19 @@ HRESULT ParsedSource::Failed(HRESULT status, const std::string& message) {
 HRESULT ParsedSource::Pull(StreamUnit* unit, const std::atomic<bool>& stop) {
   for (;;) {
     HRESULT hr = parser_->Next(unit);
-    if (hr == S_OK) return S_OK;
+    if (hr == S_OK) {
+      found_any_ = true;
+      return S_OK;
+    }
     if (FAILED(hr)) return Failed(hr, input_.Name() + ": " + parser_->Error());
-    if (input_ended_) return S_FALSE;
+    if (input_ended_) {
+      // Told once, and only when something was recorded: otherwise Open says what is wrong.
+      if (!truncation_told_ && found_any_ && !parser_->Truncation().empty()) {
+        truncation_told_ = true;
+        Warn(input_.Name() + ": " + parser_->Truncation() + "; what arrived of it is left out");
+      }
+      return S_FALSE;
+    }
     size_t got = 0;
     hr = input_.Read(chunk_.get(), kChunkBytes, &got, stop);
     if (hr == E_ABORT) return hr;
@@ -115,11 +142,60 @@ HRESULT ParsedSource::Open(const std::atomic<bool>& stop) {
     ++skipped_;
   }
   have_pending_ = true;
+  hr = ChooseFrameRate(stop);
+  if (FAILED(hr)) return hr;
   return DescribeStream();
 }
 
+HRESULT ParsedSource::ChooseFrameRate(const std::atomic<bool>& stop) {
+  if (kind_ == StreamFormat::Wav) return S_OK;
+  if (fps_ > 0) {
+    rate_ = RateOf(fps_);
+    if (rate_.Known()) return S_OK;
+  }
+  rate_ = parser_->StatedFrameRate();
+  if (!rate_.Known() && kind_ == StreamFormat::Mpeg4) {
+    // The rate shows in the time stamps of the planes to come: read on, keeping what is read.
+    size_t held = 0;
+    auto hold = [&](const StreamUnit& unit) -> HRESULT {
+      try {
+        ahead_.push_back({std::vector<BYTE>(unit.data, unit.data + unit.size), unit});
+      } catch (const std::bad_alloc&) {
+        return Failed(E_OUTOFMEMORY, "out of memory");
+      }
+      held += unit.size;
+      return S_OK;
+    };
+    HRESULT hr = hold(pending_);
+    if (FAILED(hr)) return hr;
+    have_pending_ = false;
+    while (!rate_.Known() && ahead_.size() < kLookaheadUnits && held < kLookaheadBytes) {
+      StreamUnit next;
+      hr = Pull(&next, stop);
+      if (FAILED(hr)) return hr;
+      if (hr == S_FALSE) {
+        rate_ = parser_->StatedFrameRate();
+        break;
+      }
+      hr = hold(next);
+      if (FAILED(hr)) return hr;
+      rate_ = parser_->StatedFrameRate();
+    }
+  }
+  if (!rate_.Known()) {
+    rate_ = RateOf(kDefaultFramesPerSecond);
+    Warn("no frame rate in " + input_.Name() + "; using 25 fps (set --fps)");
+  }
+  return S_OK;
+}
+
+REFERENCE_TIME ParsedSource::FieldTime(uint64_t fields) const {
+  const unsigned __int128 t = static_cast<unsigned __int128>(fields) * 10000000u * rate_.den / (2u * uint64_t{rate_.num});
+  return t > INT64_MAX ? INT64_MAX : static_cast<REFERENCE_TIME>(t);
+}
+
 HRESULT ParsedSource::DescribeStream() {
-  const REFERENCE_TIME frameTime = static_cast<REFERENCE_TIME>(std::llround(1e7 / fps_));
+  const REFERENCE_TIME frameTime = kind_ == StreamFormat::Wav ? 0 : FieldTime(2);
   unsigned width = 0, height = 0;
   auto compressed = [&](REFGUID subtype, DWORD code) {
     format_ = VideoInfoFormat(subtype, code, width, height, frameTime, false);
@@ -150,19 +226,17 @@ HRESULT ParsedSource::DescribeStream() {
     case StreamFormat::Y4m: {
       const Y4mStreamInfo& info = static_cast<Y4mReader*>(parser_.get())->Info();
       width = info.width, height = info.height;
-      const REFERENCE_TIME y4mFrame = static_cast<REFERENCE_TIME>(10000000ull * info.rate_den / info.rate_num);
-      format_ = VideoInfoFormat(MEDIASUBTYPE_IYUV, FourCC("IYUV"), width, height, y4mFrame, true);
+      format_ = VideoInfoFormat(MEDIASUBTYPE_IYUV, FourCC("IYUV"), width, height, frameTime, true);
       max_unit_ = info.frame_size;
-      unit_duration_ = y4mFrame;
+      unit_duration_ = frameTime;
       break;
     }
     case StreamFormat::Wav: {
       auto* wav = static_cast<WavReader*>(parser_.get());
       format_ = WaveFormat(wav->Format());
       max_unit_ = wav->BlockBytes();
-      unit_duration_ = wav->AverageBytesPerSecond()
-                           ? static_cast<REFERENCE_TIME>(10000000ull * wav->BlockBytes() / wav->AverageBytesPerSecond())
-                           : 200000;
+      // The first block is a full one unless the whole input is shorter.
+      unit_duration_ = pending_.stop > pending_.start ? pending_.stop - pending_.start : 200000;
       break;
     }
   }
@@ -177,6 +251,11 @@ HRESULT ParsedSource::Next(MediaUnit* unit, const std::atomic<bool>& stop) {
   if (have_pending_) {
     found = pending_;
     have_pending_ = false;
+  } else if (!ahead_.empty()) {
+    current_ = std::move(ahead_.front());
+    ahead_.pop_front();
+    found = current_.unit;
+    found.data = current_.bytes.data();
   } else {
     HRESULT hr = Pull(&found, stop);
     if (hr != S_OK) return hr;
@@ -188,8 +267,14 @@ HRESULT ParsedSource::Next(MediaUnit* unit, const std::atomic<bool>& stop) {
   unit->data = found.data;
   unit->size = found.size;
   unit->sync = found.sync;
-  unit->timed = kind_ == StreamFormat::Y4m || kind_ == StreamFormat::Wav;
-  unit->start = found.start;
-  unit->stop = found.stop;
+  unit->timed = true;
+  if (kind_ == StreamFormat::Wav) {
+    unit->start = found.start;
+    unit->stop = found.stop;
+  } else {
+    unit->start = FieldTime(fields_);
+    fields_ += found.fields;
+    unit->stop = FieldTime(fields_);
+  }
   return S_OK;
 }

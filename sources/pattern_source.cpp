@@ -6,8 +6,8 @@
 
 PatternSource::PatternSource(int width, int height, double framesPerSecond)
     : pattern_(width, height),
-      fps_(framesPerSecond),
-      frame_time_(static_cast<REFERENCE_TIME>(std::llround(1e7 / framesPerSecond))) {}
+      fps_(framesPerSecond > 0 ? framesPerSecond : kDefaultFramesPerSecond),
+      frame_time_(static_cast<REFERENCE_TIME>(std::llround(1e7 / fps_))) {}
 
 HRESULT PatternSource::Open(const std::atomic<bool>&) {
   picture_.reset(new (std::nothrow) BYTE[pattern_.FrameBytes()]);

@@ -9,6 +9,7 @@
 
 class PatternSource final : public UnitSource {
  public:
+  // A rate of 0 (none given) is the default rate.
   PatternSource(int width, int height, double framesPerSecond);
 
   HRESULT Open(const std::atomic<bool>& stop) override;

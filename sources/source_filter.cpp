@@ -9,14 +9,15 @@
 #include "platform/com/taskmem.h"
 #include "platform/dshow/graph.h"
 #include "platform/win/sync.h"
+#include "sources/live_timeline.h"
 
 namespace {
 
 constexpr const char16_t* kPinName = u"Output";
 // The muxer copies each sample before Receive returns, so two buffers keep the thread busy.
 constexpr LONG kBuffers = 2;
-// In live input, a pause longer than this (or two units) marks the next unit as a discontinuity.
-constexpr REFERENCE_TIME kLiveGap = 100 * 10000;
+// In live input, a unit arriving this much (or three units) behind its time re-anchors the times.
+constexpr REFERENCE_TIME kLiveStall = 100 * 10000;
 // Longest single wait for the clock, so a stop is seen quickly.
 constexpr REFERENCE_TIME kClockStep = 10 * 10000;
 
@@ -560,12 +561,12 @@ void CSourceFilter::Stream() {
   UnitSource& source = *source_;
   const bool live = settings_.live;
   const REFERENCE_TIME unitTime = source.UnitDuration();
-  const REFERENCE_TIME gap = std::max(kLiveGap, 2 * unitTime);
+  const double fps = settings_.fps > 0 ? settings_.fps : kDefaultFramesPerSecond;
+  LiveTimeline timeline(std::max(kLiveStall, 3 * unitTime));
   HRESULT failure = S_OK;
   std::string message;
   bool stopped = false;
   uint64_t index = 0;
-  REFERENCE_TIME previousStop = 0;
   for (;; ++index) {
     MediaUnit unit;
     HRESULT hr = source.Next(&unit, stopping_);
@@ -582,19 +583,18 @@ void CSourceFilter::Stream() {
 
     REFERENCE_TIME start, stop;
     bool discontinuity = index == 0;
-    if (live && !source.Generated()) {
-      // Stamped on arrival; a burst that arrives at once is spread over its units' lengths.
-      const REFERENCE_TIME now = StreamTime();
-      const REFERENCE_TIME length = unit.timed ? unit.stop - unit.start : unitTime;
-      if (index > 0 && now - previousStop > gap) discontinuity = true;
-      start = index == 0 ? now : std::max(now, previousStop);
-      stop = start + length;
-    } else if (unit.timed) {
+    if (unit.timed) {
       start = unit.start;
       stop = unit.stop;
     } else {
-      start = static_cast<REFERENCE_TIME>(static_cast<double>(index) * 1e7 / settings_.fps + 0.5);
-      stop = static_cast<REFERENCE_TIME>(static_cast<double>(index + 1) * 1e7 / settings_.fps + 0.5);
+      start = static_cast<REFERENCE_TIME>(static_cast<double>(index) * 1e7 / fps + 0.5);
+      stop = static_cast<REFERENCE_TIME>(static_cast<double>(index + 1) * 1e7 / fps + 0.5);
+    }
+    if (live && !source.Generated()) {
+      const LiveTimeline::Stamp stamp = timeline.Place(StreamTime(), start, stop);
+      start = stamp.start;
+      stop = stamp.stop;
+      discontinuity = stamp.discontinuity;
     }
     if (settings_.duration >= 0 && start >= settings_.duration) break;
     if (live && source.Generated() && !WaitForClock(start)) {
@@ -625,7 +625,6 @@ void CSourceFilter::Stream() {
     progress_.units.fetch_add(1, std::memory_order_relaxed);
     progress_.bytes.fetch_add(unit.size, std::memory_order_relaxed);
     progress_.time.store(stop, std::memory_order_relaxed);
-    previousStop = stop;
     if (hr != S_OK) break;  // S_FALSE: the input pin wants no more
   }
   if (lane_ >= 0) settings_.pacer->Leave(lane_);

@@ -4,10 +4,11 @@
 // when it offers none) and delivers it; at the end of the input it ends the stream. Built on the
 // platform's filter interfaces alone.
 //
-// Times: units that carry their own (Y4M, WAV, the generators) keep them; others are timed from
-// the frame rate. Live, units read from an input are stamped with the graph clock's stream time
-// as they arrive (never earlier than the previous unit's end), and generated units wait for the
-// clock. The first unit, and in live input a unit after a gap, is marked as a discontinuity.
+// Times: units that carry their own (the parsed inputs, the generators) keep them; others are
+// timed from the frame rate. Live, units read from an input keep their spacing and are anchored
+// to the graph clock's stream time at the first unit's arrival, and again after a stall (see
+// LiveTimeline); generated units wait for the clock. The first unit, and in live input a unit
+// after a stall, is marked as a discontinuity.
 #pragma once
 
 #include <atomic>
@@ -26,7 +27,7 @@
 inline constexpr CLSID CLSID_PelistraSource = MakeGuid("5B7E9A3C-1D2F-4E6A-8B9C-0A1B2C3D4E5F");
 
 struct SourceSettings {
-  double fps = 25;                   // the frame rate of units without times of their own
+  double fps = 0;                    // the frame rate of units without times of their own; 0: 25
   bool live = false;
   REFERENCE_TIME duration = -1;      // units that start at or after it are not sent; -1: no limit
   StreamPacer* pacer = nullptr;      // shared with the other file input, or null

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 #include "platform/win/status.h"
@@ -26,6 +27,17 @@ struct StreamUnit {
   // count); zero for elementary streams, which are timed by their caller.
   REFERENCE_TIME start = 0;
   REFERENCE_TIME stop = 0;
+  // Pictures: the unit's length in field periods, half a frame each. 2 for a frame, 1 for a field
+  // picture, 3 or more for a frame shown with a repeated field or doubled, 0 for a plane that
+  // only stands in for another (an MPEG-4 plane marked not coded) and takes no time of its own.
+  unsigned fields = 2;
+};
+
+// Frames per second as a ratio.
+struct FramesPerSecond {
+  uint32_t num = 0;
+  uint32_t den = 0;
+  bool Known() const { return num > 0 && den > 0; }
 };
 
 class StreamParser {
@@ -40,8 +52,16 @@ class StreamParser {
   // a failure status on malformed input, sticky from then on.
   virtual HRESULT Next(StreamUnit* unit) = 0;
 
+  // The frame rate the stream states for itself (H.264 timing information, the MPEG-4 time base,
+  // the Y4M header); unknown when it states none, or has not yet shown enough of itself.
+  virtual FramesPerSecond StatedFrameRate() const { return {}; }
+
   const std::string& Error() const { return error_; }
   bool Finished() const { return finished_; }
+  // What was left out because the input ended inside it (a torn last picture or audio block);
+  // empty when the input ended cleanly. Such a unit is dropped, not handed out: a decoder could
+  // not make whole what is missing.
+  const std::string& Truncation() const { return truncation_; }
 
  protected:
   HRESULT Fail(HRESULT status, std::string message) {
@@ -51,7 +71,11 @@ class StreamParser {
     }
     return failed_;
   }
+  void Truncated(std::string what) {
+    if (truncation_.empty()) truncation_ = std::move(what);
+  }
   HRESULT failed_ = S_OK;
   bool finished_ = false;
   std::string error_;
+  std::string truncation_;
 };

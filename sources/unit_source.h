@@ -1,9 +1,13 @@
+// The frame rate of pictures whose stream states none and for which none was given.
+inline constexpr double kDefaultFramesPerSecond = 25;
+
 // What a source filter streams: a media type and a sequence of units (pictures, audio blocks).
 // Open() runs on the application's thread before the graph is built, so a bad input is refused
 // before any file exists; Next() runs on the filter's streaming thread.
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -49,6 +53,18 @@ class UnitSource {
   virtual bool Generated() const { return false; }
   // The input read, for progress; null for a generator.
   virtual const InputStream* Input() const { return nullptr; }
+
+  // Where remarks go that do not stop the recording (a frame rate assumed, a torn last picture
+  // left out), one line each, naming the input. Set before Open(); without one they are dropped.
+  void SetWarnings(std::function<void(const std::string&)> sink) { warnings_ = std::move(sink); }
+
+ protected:
+  void Warn(const std::string& message) const {
+    if (warnings_) warnings_(message);
+  }
+
+ private:
+  std::function<void(const std::string&)> warnings_;
 };
 
 // The four-character code as a DWORD, first character in the low byte.

@@ -5,11 +5,15 @@
 
 namespace {
 
-constexpr WORD kPcm = 1, kIeeeFloat = 3, kALaw = 6, kMuLaw = 7, kExtensible = 0xFFFE;
+constexpr WORD kPcm = 1, kMsAdpcm = 2, kIeeeFloat = 3, kALaw = 6, kMuLaw = 7, kImaAdpcm = 0x11,
+               kGsm610 = 0x31, kExtensible = 0xFFFE;
+// riffSize, dataSize and sampleCount of the ds64 chunk; a table of other chunk sizes may follow.
+constexpr size_t kDs64Bytes = 24;
 constexpr size_t kMaxFormatChunk = 18 + 65535 + 1;
 
 WORD Le16(const BYTE* p) { return static_cast<WORD>(p[0] | (p[1] << 8)); }
 DWORD Le32(const BYTE* p) { return DWORD{p[0]} | (DWORD{p[1]} << 8) | (DWORD{p[2]} << 16) | (DWORD{p[3]} << 24); }
+uint64_t Le64(const BYTE* p) { return uint64_t{Le32(p)} | (uint64_t{Le32(p + 4)} << 32); }
 
 }  // namespace
 
@@ -19,6 +23,21 @@ HRESULT WavReader::Push(const BYTE* data, size_t size) {
   if (state_ == State::Done) return S_OK;  // whatever follows the data chunk is not needed
   HRESULT hr = queue_.Append(data, size);
   return FAILED(hr) ? Fail(hr, "WAV: out of memory") : S_OK;
+}
+
+// Samples per block of a block format: its extra bytes begin with wSamplesPerBlock (IMA and
+// Microsoft ADPCM, GSM 6.10); the two ADPCMs also say it by their block layout.
+unsigned WavReader::BlockSamples(WORD extra_size, const BYTE* extra) const {
+  // Other tags put other things there (MPEG layer 3: its wID).
+  if (tag_ != kMsAdpcm && tag_ != kImaAdpcm && tag_ != kGsm610) return 0;
+  unsigned samples = extra_size >= 2 ? Le16(extra) : 0;
+  if (samples == 0 && bits_ == 4) {
+    if (tag_ == kImaAdpcm && block_align_ > 4u * channels_)
+      samples = (block_align_ - 4u * channels_) * 8u / (4u * channels_) + 1;
+    else if (tag_ == kMsAdpcm && block_align_ > 7u * channels_)
+      samples = (block_align_ - 7u * channels_) * 8u / (4u * channels_) + 2;
+  }
+  return samples;
 }
 
 HRESULT WavReader::ParseFormat(const BYTE* chunk, size_t size) {
@@ -39,7 +58,13 @@ HRESULT WavReader::ParseFormat(const BYTE* chunk, size_t size) {
   if (tag_ == kExtensible && extra < 22)
     return Fail(E_STREAM_INVALID_DATA, "WAV: WAVE_FORMAT_EXTENSIBLE with fewer than 22 extra bytes");
   sample_timed_ = tag_ == kPcm || tag_ == kIeeeFloat || tag_ == kALaw || tag_ == kMuLaw || tag_ == kExtensible;
-  if (!sample_timed_ && avg_bytes_ == 0)
+  if (!sample_timed_) {
+    samples_per_block_ = BlockSamples(size >= 18 ? extra : 0, chunk + 18);
+    // At least a bit per sample: more would make each byte last longer than it can.
+    if (samples_per_block_ > uint64_t{block_align_} * 8 + 2)
+      return Fail(E_STREAM_INVALID_DATA, "WAV: more samples per block than its block holds");
+  }
+  if (!sample_timed_ && !samples_per_block_ && avg_bytes_ == 0)
     return Fail(E_STREAM_INVALID_DATA, "WAV: compressed format without a byte rate");
 
   try {
@@ -53,6 +78,8 @@ HRESULT WavReader::ParseFormat(const BYTE* chunk, size_t size) {
   uint64_t blocks;
   if (sample_timed_)
     blocks = (uint64_t{rate_} + 25) / 50;
+  else if (samples_per_block_)
+    blocks = (uint64_t{rate_} / 50 + samples_per_block_ / 2) / samples_per_block_;
   else
     blocks = (uint64_t{avg_bytes_} / 50 + block_align_ / 2) / block_align_;
   if (blocks == 0) blocks = 1;
@@ -62,9 +89,13 @@ HRESULT WavReader::ParseFormat(const BYTE* chunk, size_t size) {
 }
 
 REFERENCE_TIME WavReader::TimeAt(uint64_t bytes) const {
-  unsigned __int128 t = sample_timed_
-      ? static_cast<unsigned __int128>(bytes / block_align_) * 10000000u / rate_
-      : static_cast<unsigned __int128>(bytes) * 10000000u / avg_bytes_;
+  unsigned __int128 t;
+  if (sample_timed_)
+    t = static_cast<unsigned __int128>(bytes / block_align_) * 10000000u / rate_;
+  else if (samples_per_block_)
+    t = static_cast<unsigned __int128>(bytes / block_align_) * samples_per_block_ * 10000000u / rate_;
+  else
+    t = static_cast<unsigned __int128>(bytes) * 10000000u / avg_bytes_;
   return t > INT64_MAX ? INT64_MAX : static_cast<REFERENCE_TIME>(t);
 }
 
@@ -81,7 +112,8 @@ HRESULT WavReader::Next(StreamUnit* unit) {
           if (finished_ && have > 0) return Fail(E_STREAM_INVALID_DATA, "WAV: truncated RIFF header");
           return S_FALSE;
         }
-        if (std::memcmp(bytes, "RIFF", 4) != 0 || std::memcmp(bytes + 8, "WAVE", 4) != 0)
+        rf64_ = std::memcmp(bytes, "RF64", 4) == 0 || std::memcmp(bytes, "BW64", 4) == 0;
+        if ((std::memcmp(bytes, "RIFF", 4) != 0 && !rf64_) || std::memcmp(bytes + 8, "WAVE", 4) != 0)
           return Fail(E_STREAM_INVALID_DATA, "WAV: not a RIFF/WAVE stream");
         queue_.Consume(12);  // the RIFF size is not relied on
         state_ = State::ChunkHeader;
@@ -94,12 +126,20 @@ HRESULT WavReader::Next(StreamUnit* unit) {
         DWORD size = Le32(bytes + 4);
         bool is_format = std::memcmp(bytes, "fmt ", 4) == 0;
         bool is_data = std::memcmp(bytes, "data", 4) == 0;
+        bool is_sizes = rf64_ && std::memcmp(bytes, "ds64", 4) == 0;
         queue_.Consume(8);
         if (is_data) {
           if (format_.empty()) return Fail(E_STREAM_INVALID_DATA, "WAV: data chunk before the fmt chunk");
-          data_size_known_ = size != 0xFFFFFFFFu;
-          chunk_left_ = size;
+          uint64_t data_size = size;
+          if (rf64_ && size == 0xFFFFFFFFu) data_size = rf64_data_size_;
+          // Zero or all ones: the writer did not know the size, so the data runs to the end.
+          data_size_known_ = data_size != 0 && data_size != 0xFFFFFFFFu;
+          chunk_left_ = data_size;
           state_ = State::Data;
+        } else if (is_sizes) {
+          if (size < kDs64Bytes) return Fail(E_STREAM_INVALID_DATA, "WAV: ds64 chunk shorter than 24 bytes");
+          chunk_left_ = uint64_t{size} + (size & 1u);
+          state_ = State::SizesChunk;
         } else if (is_format) {
           if (!format_.empty()) return Fail(E_STREAM_INVALID_DATA, "WAV: second fmt chunk");
           if (size > kMaxFormatChunk) return Fail(E_STREAM_INVALID_DATA, "WAV: fmt chunk too large");
@@ -135,6 +175,17 @@ HRESULT WavReader::Next(StreamUnit* unit) {
         state_ = State::SkipChunk;
         break;
       }
+      case State::SizesChunk: {
+        if (have < kDs64Bytes) {
+          if (finished_) return Fail(E_STREAM_INVALID_DATA, "WAV: truncated ds64 chunk");
+          return S_FALSE;
+        }
+        rf64_data_size_ = Le64(bytes + 8);
+        queue_.Consume(kDs64Bytes);
+        chunk_left_ -= kDs64Bytes;  // the chunk size table and the pad byte are skipped
+        state_ = State::SkipChunk;
+        break;
+      }
       case State::Data: {
         uint64_t left = data_size_known_ ? chunk_left_ - data_done_ : UINT64_MAX;
         size_t want = left < block_bytes_ ? static_cast<size_t>(left) : block_bytes_;
@@ -142,8 +193,14 @@ HRESULT WavReader::Next(StreamUnit* unit) {
         if (have < want) {
           if (!finished_) return S_FALSE;
           take = have;  // the data chunk says more than there is
+          if (take % block_align_ != 0)
+            Truncated("the input ends inside an audio block, " + std::to_string(data_done_ + take - take % block_align_) +
+                      " bytes into the data");
+          else if (data_size_known_ && data_done_ + take < chunk_left_)
+            Truncated("the input ends " + std::to_string(data_done_ + take) + " bytes into a data chunk of " +
+                      std::to_string(chunk_left_) + " bytes");
         }
-        take -= take % block_align_;  // never half a sample frame
+        take -= take % block_align_;  // never part of a block
         if (take == 0) {
           state_ = State::Done;
           queue_.Consume(queue_.size());

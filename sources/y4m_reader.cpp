@@ -97,6 +97,12 @@ HRESULT Y4mReader::ParseHeader(const std::string& line) {
   return S_OK;
 }
 
+HRESULT Y4mReader::Torn() {
+  Truncated("the input ends inside frame " + std::to_string(frames_));
+  queue_.Consume(queue_.size());
+  return S_FALSE;
+}
+
 HRESULT Y4mReader::Next(StreamUnit* unit) {
   if (FAILED(failed_)) return failed_;
   queue_.Consume(consumed_);
@@ -108,8 +114,8 @@ HRESULT Y4mReader::Next(StreamUnit* unit) {
     if (FAILED(hr)) return hr;
     if (need_input) {
       if (!finished_ || queue_.empty()) return S_FALSE;
-      return Fail(E_STREAM_INVALID_DATA, header_read_ ? "Y4M: the input ends inside frame " + std::to_string(frames_)
-                                                      : std::string("Y4M: truncated stream header"));
+      if (!header_read_) return Fail(E_STREAM_INVALID_DATA, "Y4M: truncated stream header");
+      return Torn();
     }
     std::string line(reinterpret_cast<const char*>(queue_.data()), length);
     if (!header_read_) {
@@ -123,7 +129,7 @@ HRESULT Y4mReader::Next(StreamUnit* unit) {
     size_t total = length + 1 + info_.frame_size;
     if (queue_.size() < total) {
       if (!finished_) return S_FALSE;
-      return Fail(E_STREAM_INVALID_DATA, "Y4M: the input ends inside frame " + std::to_string(frames_));
+      return Torn();
     }
     frame_parameters_ = line.size() > 6 ? line.substr(6) : std::string();
     *unit = StreamUnit{};

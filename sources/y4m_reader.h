@@ -29,10 +29,14 @@ class Y4mReader : public StreamParser {
   const Y4mStreamInfo& Info() const { return info_; }
   // The parameters written after FRAME for the latest unit (usually empty).
   const std::string& FrameParameters() const { return frame_parameters_; }
+  FramesPerSecond StatedFrameRate() const override {
+    return header_read_ ? FramesPerSecond{info_.rate_num, info_.rate_den} : FramesPerSecond{};
+  }
 
  private:
   HRESULT ReadLine(size_t* length, bool* need_input);  // a line ending in \n at the front
   HRESULT ParseHeader(const std::string& line);
+  HRESULT Torn();  // the input ended inside a frame: it is dropped
 
   ByteQueue queue_;
   size_t consumed_ = 0;

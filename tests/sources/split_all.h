@@ -13,6 +13,7 @@ struct CollectedUnit {
   std::vector<BYTE> bytes;
   bool sync = false;
   REFERENCE_TIME start = 0, stop = 0;
+  unsigned fields = 2;
 };
 
 struct SplitResult {
@@ -34,7 +35,8 @@ inline SplitResult SplitAll(StreamParser& parser, const std::vector<BYTE>& input
     StreamUnit unit;
     HRESULT hr;
     while ((hr = parser.Next(&unit)) == S_OK)
-      result.units.push_back({std::vector<BYTE>(unit.data, unit.data + unit.size), unit.sync, unit.start, unit.stop});
+      result.units.push_back(
+          {std::vector<BYTE>(unit.data, unit.data + unit.size), unit.sync, unit.start, unit.stop, unit.fields});
     return hr;
   };
   size_t pos = 0;

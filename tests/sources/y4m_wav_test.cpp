@@ -133,4 +133,126 @@ TEST(Wav, FormatBlockIsCarriedAsItIs) {
   EXPECT_EQ(result.units[0].stop, 200000);
 }
 
+void Le(std::vector<BYTE>& out, uint64_t v, int bytes) {
+  for (int i = 0; i < bytes; ++i) out.push_back(static_cast<BYTE>(v >> (8 * i)));
+}
+
+// An RF64 (or BW64) stream: the ds64 chunk says the data size, the data chunk's own size is
+// FFFFFFFF; `after` follows the audio.
+std::vector<BYTE> Rf64(const char* id, uint64_t data_size, const std::vector<BYTE>& fmt, size_t audio,
+                       const std::vector<BYTE>& after = {}) {
+  std::vector<BYTE> out = Bytes(id);
+  Le(out, 0xFFFFFFFFu, 4);
+  for (BYTE b : Bytes("WAVEds64")) out.push_back(b);
+  Le(out, 28, 4);
+  Le(out, 0, 8);  // RIFF size: not relied on
+  Le(out, data_size, 8);
+  Le(out, 0, 8);  // sample count
+  Le(out, 0, 4);  // no table
+  for (BYTE b : Bytes("fmt ")) out.push_back(b);
+  Le(out, fmt.size(), 4);
+  out.insert(out.end(), fmt.begin(), fmt.end());
+  for (BYTE b : Bytes("data")) out.push_back(b);
+  Le(out, 0xFFFFFFFFu, 4);
+  for (size_t i = 0; i < audio; ++i) out.push_back(static_cast<BYTE>(i));
+  out.insert(out.end(), after.begin(), after.end());
+  return out;
+}
+
+TEST(Wav, DataSizeFromRf64AndStreamingWriters) {
+  const std::vector<BYTE> pcm = Fmt(1, 2, 48000, 192000, 4, 16);
+  const std::vector<BYTE> list = Bytes("LIST\x04\0\0\0abcd");
+  const struct {
+    const char* what;
+    std::vector<BYTE> stream;
+    size_t total;
+  } cases[] = {
+      {"RF64: the ds64 data size, not what follows the data", Rf64("RF64", 4000, pcm, 4000, list), 4000},
+      {"BW64 likewise", Rf64("BW64", 4000, pcm, 4000, list), 4000},
+      {"RF64 streamed with a ds64 data size of zero: to the end", Rf64("RF64", 0, pcm, 6000), 6000},
+      {"RIFF data size zero: to the end", [&] {
+         std::vector<BYTE> w = Wav(pcm, {{"data", std::vector<BYTE>(6000, 1)}});
+         std::memset(&w[w.size() - 6000 - 4], 0, 4);
+         return w;
+       }(), 6000},
+      {"RIFF data size FFFFFFFF: to the end", Wav(pcm, {{"data", std::vector<BYTE>(6000, 1)}}, 0xFFFFFFFFu), 6000},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    for (Chunking chunking : {Chunking{}, Chunking{7, true}}) {
+      WavReader reader;
+      SplitResult result = SplitAll(reader, c.stream, chunking);
+      ASSERT_EQ(result.status, S_OK) << result.error;
+      EXPECT_EQ(Concatenate(result.units).size(), c.total);
+      EXPECT_EQ(result.units.back().stop, static_cast<REFERENCE_TIME>(c.total / 4) * 10000000 / 48000);
+      EXPECT_EQ(reader.Truncation(), "");
+    }
+  }
+}
+
+struct BlockCase {
+  const char* what;
+  std::vector<BYTE> fmt;
+  unsigned samples_per_block;
+  size_t blocks_per_unit;
+};
+
+TEST(Wav, BlockFormatsAreTimedFromSamplesPerBlock) {
+  // Byte rates in these headers are off, as a writer's rounding (or a careless one) leaves them:
+  // times must not follow them.
+  const BlockCase cases[] = {
+      {"IMA ADPCM, samples per block in cbSize's extra", Fmt(0x11, 2, 44100, 44000, 2048, 4, {0xF9, 0x07}), 2041, 1},
+      {"IMA ADPCM, 16-byte fmt: samples from the block layout", Fmt(0x11, 1, 8000, 4000, 256, 4, {}, false), 505, 1},
+      {"Microsoft ADPCM, its coefficient table after the samples per block",
+       Fmt(0x02, 1, 22050, 11000, 256, 4, [] {
+         std::vector<BYTE> extra = {0xF4, 0x01, 7, 0};  // 500 samples, 7 coefficient pairs
+         extra.resize(32, 0);
+         return extra;
+       }()), 500, 1},
+      {"GSM 6.10: 320 samples in 65 bytes", Fmt(0x31, 1, 8000, 1625, 65, 0, {0x40, 0x01}), 320, 1},
+      {"IMA ADPCM at 48 kHz with small blocks: several to a unit", Fmt(0x11, 1, 48000, 1, 36, 4, {0x41, 0}), 65, 15},
+  };
+  for (const BlockCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    WORD align;
+    DWORD rate;
+    std::memcpy(&align, &c.fmt[12], 2);
+    std::memcpy(&rate, &c.fmt[4], 4);
+    const size_t blocks = 100 * c.blocks_per_unit;
+    WavReader reader;
+    SplitResult result = SplitAll(reader, Wav(c.fmt, {{"data", std::vector<BYTE>(blocks * align, 9)}}), Chunking{1000, true});
+    ASSERT_EQ(result.status, S_OK) << result.error;
+    EXPECT_EQ(reader.SamplesPerBlock(), c.samples_per_block);
+    EXPECT_EQ(reader.BlockBytes(), c.blocks_per_unit * align);
+    ASSERT_EQ(result.units.size(), 100u);
+    EXPECT_EQ(result.units.back().stop,
+              static_cast<REFERENCE_TIME>(static_cast<uint64_t>(blocks) * c.samples_per_block * 10000000 / rate));
+  }
+}
+
+TEST(Wav, HostileHeadersCostLittle) {
+  // A unit never grows past 64 MiB, however large the blocks and rate a header claims.
+  WavReader huge;
+  SplitResult result = SplitAll(huge, Wav(Fmt(3, 1, 0xFFFFFFFFu, 0xFFFFFFFFu, 0xFFFF, 32), {{"data", std::vector<BYTE>(70000, 0)}}));
+  ASSERT_EQ(result.status, S_OK) << result.error;
+  EXPECT_LE(huge.BlockBytes(), kMaxStreamUnitSize);
+  EXPECT_EQ(Concatenate(result.units).size(), 65535u);
+
+  const std::pair<const char*, std::vector<BYTE>> refused[] = {
+      {"more samples per block", Wav(Fmt(0x11, 1, 8000, 4000, 4, 4, {0xFF, 0xFF}), {{"data", std::vector<BYTE>(8, 0)}})},
+      {"ds64 chunk shorter", [] {
+         std::vector<BYTE> s = Rf64("RF64", 8, Fmt(1, 1, 8000, 16000, 2, 16), 8);
+         s[16] = 8;  // ds64 size
+         return s;
+       }()},
+  };
+  for (const auto& [message, stream] : refused) {
+    SCOPED_TRACE(message);
+    WavReader reader;
+    SplitResult r = SplitAll(reader, stream);
+    EXPECT_EQ(r.status, E_STREAM_INVALID_DATA);
+    EXPECT_NE(r.error.find(message), std::string::npos) << r.error;
+  }
+}
+
 }  // namespace

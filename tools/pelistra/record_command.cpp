@@ -198,6 +198,7 @@ class Recording {
 };
 
 HRESULT Recording::OpenInput(std::unique_ptr<UnitSource> source, bool video, const char16_t* name) {
+  source->SetWarnings([](const std::string& warning) { std::fprintf(stderr, "pelistra record: %s\n", warning.c_str()); });
   HRESULT hr = source->Open(g_stopRequested);
   if (hr == E_ABORT) return hr;
   if (FAILED(hr)) {
@@ -473,8 +474,7 @@ void AddRecordCommand(CLI::App& app, int& exitCode) {
   cmd->add_option("--video", options->video, "Video input: a file, or - for standard input");
   cmd->add_option("--video-format", options->videoFormat, "h264, mpeg4, mjpeg or y4m (default: from the extension)")
       ->check(CLI::IsMember({"h264", "mpeg4", "mjpeg", "y4m"}));
-  cmd->add_option("--fps", options->fps, "Frame rate of elementary streams and the test pattern")
-      ->default_val(25)
+  cmd->add_option("--fps", options->fps, "Video frame rate, over the stream's own (default: the stream's, else 25)")
       ->check(CLI::Range(0.001, 1000.0));
   cmd->add_option("--audio", options->audio, "Audio input: a WAV file, or - for standard input");
   cmd->add_flag("--test-source", options->testSource, "Built-in test pattern and tone for the streams not named");
@@ -488,7 +488,8 @@ void AddRecordCommand(CLI::App& app, int& exitCode) {
   cmd->add_option("--module", options->module, "The muxer module to load (default: registered, else beside the program)");
   cmd->add_flag("-q,--quiet", options->quiet, "No progress line and no summary");
   cmd->add_option("-o,--output", options->output, "The first output file")->required();
-  cmd->callback([options, &exitCode] {
+  cmd->callback([options, cmd, &exitCode] {
+    if (cmd->count("--fps") == 0) options->fps = 0;  // none given: the stream's own rate
     if (options->video == "-" && options->audio == "-") {
       exitCode = Fail("standard input can carry only one of --video and --audio");
       return;
