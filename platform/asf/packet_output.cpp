@@ -6,6 +6,8 @@
 #include <new>
 #include <unistd.h>
 
+#include "platform/asf/format.h"
+
 namespace asf {
 
 HRESULT LastErrorStatus() { return HRESULT_FROM_WIN32(Win32ErrorFromErrno(errno)); }
@@ -55,7 +57,7 @@ void PacketOutput::Reset() {
   capacity_ = complete_ = 0;
   written_ = 0;
   writtenRun_ = WrittenRun();
-  wholeRun_ = WrittenRun();
+  lastEndsObject_ = true;
 }
 
 HRESULT PacketOutput::Flush() {
@@ -71,7 +73,7 @@ HRESULT PacketOutput::Flush() {
     writtenRun_.packets = written_ + i + 1;
     writtenRun_.mediaEndMs = std::max(writtenRun_.mediaEndMs, s.mediaEndMs);
     writtenRun_.sendEndMs = std::max(writtenRun_.sendEndMs, s.sendEndMs);
-    if (s.endsObject) wholeRun_ = writtenRun_;
+    lastEndsObject_ = s.endsObject;
   }
   written_ += wholePackets;
   // The unwritten packets and the open slot move to the front; on success that is one packet.
@@ -109,16 +111,45 @@ HRESULT PacketOutput::Append(const uint8_t* data, size_t size) {
   return hr;
 }
 
-HRESULT PacketOutput::CutBackTo(const WrittenRun& run) {
+HRESULT PacketOutput::CutBackToPackets() {
+  return ftruncate(fd_, static_cast<off_t>(FileEnd())) == 0 ? S_OK : LastErrorStatus();
+}
+
+HRESULT PacketOutput::DropUnfinishedObject() {
   complete_ = 0;
-  const uint64_t packets = std::min(run.packets, written_);
-  if (ftruncate(fd_, static_cast<off_t>(dataStart_ + packets * packetSize_)) != 0) return LastErrorStatus();
-  if (packets < written_) {
-    written_ = packets;
-    writtenRun_ = run;
-    wholeRun_ = run;
+  // The packets are read back into the first slot, free now that nothing is buffered.
+  uint8_t* packet = block_.get();
+  while (written_ > 0 && !lastEndsObject_) {
+    const uint64_t at = FileEnd() - packetSize_;
+    for (size_t done = 0; done < packetSize_;) {
+      ssize_t n = pread(fd_, packet + done, packetSize_ - done, static_cast<off_t>(at + done));
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return n < 0 ? LastErrorStatus() : NS_E_FILE_WRITE;
+      done += static_cast<size_t>(n);
+    }
+    // The packet layout is the packetiser's: the payloads follow the packet header, each with
+    // its fixed header and a WORD length; the unfinished object is the last payload.
+    const uint32_t payloads = packet[kPacketHeaderSize - 1] & 0x3F;
+    uint32_t last = kPacketHeaderSize;
+    for (uint32_t i = 1; i < payloads; ++i) last += kPayloadHeaderSize + GetU16(packet + last + kPayloadHeaderSize - 2);
+    const bool startsHere = GetU32(packet + last + 2) == 0;
+    if (payloads > 1) {
+      // Earlier objects share the packet: it stays, padded where the object was.
+      const uint32_t padding = packetSize_ - last;
+      std::memset(packet + last, 0, packetSize_ - last);
+      uint8_t* p = packet + 5;
+      PutU16(p, static_cast<uint16_t>(padding));
+      packet[kPacketHeaderSize - 1] = static_cast<uint8_t>(kPayloadLengthTypeWord | (payloads - 1));
+      HRESULT hr = WriteFully(fd_, packet, packetSize_, at, nullptr);
+      if (FAILED(hr)) return hr;
+    } else {
+      --written_;
+      writtenRun_.packets = written_;
+    }
+    // An object that starts here leaves the packets before whole.
+    lastEndsObject_ = startsHere;
   }
-  return S_OK;
+  return CutBackToPackets();
 }
 
 }  // namespace asf

@@ -13,12 +13,12 @@ namespace asf {
 
 // What the packetiser tells about a finished packet, for the totals of a file that ends there.
 struct PacketSummary {
-  int64_t mediaEndMs = 0;   // latest end of its payloads' objects, preroll excluded
+  int64_t mediaEndMs = 0;   // latest end of the objects that end in it, preroll excluded
   uint64_t sendEndMs = 0;   // send time plus duration
   bool endsObject = true;   // no object continues into the next packet
 };
 
-// Packets in the file up to some packet, and the times they reach.
+// The packets in the file, and the times they reach.
 struct WrittenRun {
   uint64_t packets = 0;
   int64_t mediaEndMs = 0;
@@ -46,9 +46,7 @@ class PacketOutput {
   bool HasBufferedPackets() const { return complete_ != 0; }
   // Byte offset where the next written packet goes.
   uint64_t FileEnd() const { return dataStart_ + written_ * packetSize_; }
-  // Every packet in the file, and the packets up to the last one that ends with a whole object.
   const WrittenRun& Written() const { return writtenRun_; }
-  const WrittenRun& WrittenWholeObjects() const { return wholeRun_; }
 
   // Makes room for `slots` packet slots from the open one on: writes the buffered packets when
   // the block is short of room and grows it for a sample larger than the whole block. A failed
@@ -59,9 +57,12 @@ class PacketOutput {
   HRESULT Flush();
   // Writes bytes after the last packet (the index); on failure the file is cut back to the packets.
   HRESULT Append(const uint8_t* data, size_t size);
-  // Cuts the file back to the end of `run` (at most the packets written), dropping whatever
-  // follows, and forgets the buffered packets: the end of a file whose writing failed.
-  HRESULT CutBackTo(const WrittenRun& run);
+  // The end of a file whose writing failed: forgets the buffered packets and takes the object
+  // the last written packet leaves unfinished out of the file, rewriting the packet it starts in
+  // without it, so a finished header can declare every packet.
+  HRESULT DropUnfinishedObject();
+  // Cuts the file back to its packets, dropping whatever follows them.
+  HRESULT CutBackToPackets();
 
  private:
   int fd_ = -1;
@@ -73,7 +74,7 @@ class PacketOutput {
   size_t complete_ = 0;  // finished packets in block_, not yet in the file
   uint64_t written_ = 0;
   WrittenRun writtenRun_;
-  WrittenRun wholeRun_;
+  bool lastEndsObject_ = true;  // the last written packet ends with a whole object
 };
 
 // Writes all bytes at the offset, retrying short writes; reports how many made it.

@@ -40,6 +40,7 @@ class Packetizer {
   uint32_t payloads_ = 0;
   int64_t minStartMs_ = 0;
   int64_t maxEndMs_ = 0;
+  int64_t completedEndMs_ = 0;  // of the objects whose last bytes are in the open packet
   uint32_t lastSendMs_ = 0;
   uint64_t sendEndMs_ = 0;
 };

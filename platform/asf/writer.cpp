@@ -100,7 +100,8 @@ HRESULT Writer::Open(const std::string& path, const WriterOptions& options) {
     return E_OUTOFMEMORY;
   }
 
-  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  // Read and write: a failed file's last packets are read back to take out an unfinished object.
+  int fd = open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd < 0) return LastErrorStatus();
   hr = WriteFully(fd, header_.data(), header_.size(), 0, nullptr);
   if (SUCCEEDED(hr)) hr = output_.Init(fd, header_.size(), options_.packetSize, options_.bufferBytes);
@@ -239,18 +240,14 @@ HRESULT Writer::Finish() {
     packetizer_.FinishPacket();
     (void)WriteBufferedPackets();  // a failure becomes the file's and is reported by Close
   }
-  // A file whose writing failed ends after its last whole object, and its header says so.
+  // A file whose writing failed ends with its last whole object, and its header says so.
   const bool complete = SUCCEEDED(failure_);
-  WrittenRun run = output_.Written();
   if (!complete) {
-    run = output_.WrittenWholeObjects();
-    HRESULT hr = output_.CutBackTo(run);
-    if (FAILED(hr)) {
-      // The file still holds every whole packet written; declare those.
-      (void)Fail(hr);  // keeps the first failure, which is the one Close reports
-      run = output_.WrittenWholeObjects();
-    }
+    // Should this fail, the header still declares the whole packets; the first failure is the
+    // one Close reports.
+    (void)Fail(output_.DropUnfinishedObject());
   }
+  const WrittenRun run = output_.Written();
   const uint64_t prerollTicks = uint64_t{options_.prerollMs} * kTicksPerMs;
   const uint64_t packets = run.packets;
   HeaderFields fields;
@@ -310,7 +307,7 @@ HRESULT Writer::Finish() {
       (void)Fail(hr);  // Close reports it
       // The header may still say "broadcast": the file ends at its last whole packet, as a cut
       // recording does. Should the cut fail too, the first failure is still the one reported.
-      (void)Fail(output_.CutBackTo(output_.Written()));
+      (void)Fail(output_.CutBackToPackets());
       final_ = {output_.FileEnd(), output_.WrittenPackets(), 0};
     } else {
       final_ = {fields.fileSize, packets,

@@ -21,10 +21,10 @@ int64_t g_now = 0;
 int64_t FakeNow() { return g_now; }
 
 constexpr uint32_t kPacket = 1000;
-// Sizes that fill 1000-byte packets so that every third packet ends inside a sample: a failed
-// file must end at a packet that holds no part of an unwritten sample.
+// Samples that share 1000-byte packets and samples that span three: wherever the file is cut, a
+// sample is left unfinished, and the finished file must hold no part of it.
 size_t SampleSize(uint32_t i) {
-  static const size_t sizes[] = {476, 476, 700, 600, 606};
+  static const size_t sizes[] = {476, 2500, 700, 600, 606};
   return sizes[i % 5];
 }
 constexpr uint32_t kHeldSamples = 30;
