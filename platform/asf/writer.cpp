@@ -41,6 +41,8 @@ int64_t MonotonicMs() {
   return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
 }
 
+int64_t ReadClock(int64_t (*clock)()) { return clock ? clock() : MonotonicMs(); }
+
 uint64_t NowAsFileTime() {
   timespec ts{};
   clock_gettime(CLOCK_REALTIME, &ts);
@@ -122,12 +124,11 @@ HRESULT Writer::Open(const std::string& path, const WriterOptions& options) {
   dataWritten_ = false;
   failure_ = S_OK;
   openSinceMs_ = bufferedSinceMs_ = -1;
-  lastSyncMs_ = Now();
+  lastSyncMs_ = ReadClock(options_.clock);
+  dueMs_ = std::numeric_limits<int64_t>::max();
   syncedPackets_ = 0;
   return S_OK;
 }
-
-int64_t Writer::Now() const { return options_.clock ? options_.clock() : MonotonicMs(); }
 
 HRESULT Writer::Fail(HRESULT hr) {
   if (SUCCEEDED(failure_)) failure_ = hr;
@@ -183,19 +184,21 @@ HRESULT Writer::WriteSample(uint16_t stream, int64_t sampleTime, int64_t duratio
 
   // The packets this sample finished hold what waited in the open packet; a new open packet
   // holds only this sample.
-  const int64_t now = Now();
+  const int64_t now = ReadClock(options_.clock);
   if (output_.PacketCount() != packetsBefore) {
     if (bufferedSinceMs_ < 0) bufferedSinceMs_ = openSinceMs_ >= 0 ? openSinceMs_ : now;
     openSinceMs_ = packetizer_.HasOpenPacket() ? now : -1;
   } else if (openSinceMs_ < 0) {
     openSinceMs_ = now;
+  } else if (now < dueMs_) {
+    return S_OK;  // most samples: nothing has waited its time
   }
   return WriteDue(now);
 }
 
 HRESULT Writer::WriteDue() {
   if (!IsOpen() || closing_) return NS_E_INVALID_REQUEST;
-  return WriteDue(Now());
+  return WriteDue(ReadClock(options_.clock));
 }
 
 HRESULT Writer::WriteDue(int64_t now) {
@@ -218,6 +221,12 @@ HRESULT Writer::WriteDue(int64_t now) {
     lastSyncMs_ = now;
     syncedPackets_ = written;
   }
+  // The earliest time anything becomes due, so that most samples need not look.
+  dueMs_ = std::numeric_limits<int64_t>::max();
+  if (openSinceMs_ >= 0) dueMs_ = openSinceMs_ + kWriteDelayMs;
+  if (bufferedSinceMs_ >= 0) dueMs_ = std::min(dueMs_, bufferedSinceMs_ + kWriteDelayMs);
+  if (options_.syncIntervalMs && output_.WrittenPackets() != syncedPackets_)
+    dueMs_ = std::min(dueMs_, lastSyncMs_ + int64_t{options_.syncIntervalMs});
   return S_OK;
 }
 

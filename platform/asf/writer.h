@@ -93,7 +93,6 @@ class Writer {
   };
 
   HRESULT Validate(const WriterOptions& options) const;
-  int64_t Now() const;
   HRESULT Fail(HRESULT hr);
   HRESULT WriteDue(int64_t now);
   HRESULT WriteBufferedPackets();
@@ -119,6 +118,7 @@ class Writer {
   // packets not yet written; -1: none.
   int64_t openSinceMs_ = -1;
   int64_t bufferedSinceMs_ = -1;
+  int64_t dueMs_ = 0;  // before this, nothing has waited its time
   int64_t lastSyncMs_ = 0;
   uint64_t syncedPackets_ = 0;
   FileFigures final_;

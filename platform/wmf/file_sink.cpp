@@ -93,8 +93,9 @@ HRESULT FileSink::WriteSample(WORD stream, int64_t sampleTime, int64_t duration,
     if (m_firstTime < 0 || sampleTime < m_firstTime) m_firstTime = sampleTime < 0 ? 0 : sampleTime;
     int64_t end = sampleTime + (duration > 0 ? duration : 0);
     if (end > m_endTime) m_endTime = end;
+  } else if (FAILED(hr)) {
+    ReportFailure();
   }
-  ReportFailure();
   return hr;
 }
 

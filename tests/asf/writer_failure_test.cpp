@@ -166,10 +166,14 @@ TEST(AsfWriterFailures, StatusComesBackAndTheFileDeclaresWhatItHolds) {
     EXPECT_FALSE(f.flags & asf::kFlagBroadcast);
     // The index goes in when it fits the room the cut left; seekable says whether it did.
     EXPECT_EQ(!reader.Indexes().empty(), (f.flags & asf::kFlagSeekable) != 0);
-    if (c.hit == Hit::Index) EXPECT_TRUE(reader.Indexes().empty());
+    if (c.hit == Hit::Index) {
+      EXPECT_TRUE(reader.Indexes().empty());
+    }
     EXPECT_EQ(static_cast<uint64_t>(st.st_size), f.fileSize);
     EXPECT_EQ(reader.PacketsInFile(), f.packetCount);
     EXPECT_EQ((objects.back().presentationMs + 40) * uint64_t{10000}, f.playDuration) << "ends with its last sample";
-    if (c.hit == Hit::Index) EXPECT_EQ(kHeldSamples, objects.size());
+    if (c.hit == Hit::Index) {
+      EXPECT_EQ(kHeldSamples, objects.size());
+    }
   }
 }
