@@ -7,6 +7,7 @@
 #include <new>
 #include <system_error>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 #include "platform/win/status.h"
@@ -23,10 +24,12 @@ class Flusher {
     std::lock_guard<std::mutex> life(lifecycle_);
     try {
       std::lock_guard<std::mutex> hold(lock_);
+      ForgetParentAfterFork();
       if (std::find(sinks_.begin(), sinks_.end(), sink) == sinks_.end()) sinks_.push_back(sink);
       if (!thread_.joinable()) {
         stopping_ = false;
         thread_ = std::thread(&Flusher::Run, this);
+        owner_ = getpid();
       }
     } catch (const std::bad_alloc&) {
       Forget(sink);
@@ -44,6 +47,7 @@ class Flusher {
     bool last = false;
     {
       std::lock_guard<std::mutex> hold(lock_);
+      ForgetParentAfterFork();
       last = sinks_.empty();
     }
     if (last) Stop();
@@ -55,10 +59,19 @@ class Flusher {
     sinks_.erase(std::remove(sinks_.begin(), sinks_.end(), sink), sinks_.end());
   }
 
+  // A forked child has a copy of the parent's state but not its thread, and must neither wait
+  // for that thread nor write the parent's files from copies of its sinks. Called with lock_ held.
+  void ForgetParentAfterFork() {
+    if (!thread_.joinable() || owner_ == getpid()) return;
+    new (&thread_) std::thread();  // the handle names no thread here: dropped, not destroyed
+    sinks_.clear();
+  }
+
   // The thread is joined outside lock_, which it needs to see that it must stop.
   void Stop() {
     {
       std::lock_guard<std::mutex> hold(lock_);
+      ForgetParentAfterFork();
       stopping_ = true;
     }
     wake_.notify_all();
@@ -82,6 +95,7 @@ class Flusher {
   std::vector<FileSink*> sinks_;
   bool stopping_ = false;
   std::thread thread_;
+  pid_t owner_ = 0;  // the process the thread runs in
 };
 
 Flusher g_flusher;

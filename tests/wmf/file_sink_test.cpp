@@ -145,6 +145,53 @@ TEST(WmfFileSink, AStalledRecordingIsInItsFileWhenTheProcessIsKilled) {
 
 namespace {
 
+// Writes a few samples, waits for them to reach the file with no further call, ends the file.
+[[noreturn]] void RecordStallAndEnd(const std::string& path) {
+  IWMProfile* profile = AudioVideoProfile();
+  WriterSet w;
+  if (!profile || w.Configure(profile, path) != S_OK || w.writer->BeginWriting() != S_OK) _exit(2);
+  for (int i = 0; i < 5; ++i)
+    if (WriteBytes(w.writer, w.advanced, 6, i * 200000LL, 160, static_cast<BYTE>(i), 0) != S_OK) _exit(3);
+  const auto deadline = std::chrono::steady_clock::now() + kDeadline;
+  while (Read(path, 6).objects.size() < 5)
+    if (std::chrono::steady_clock::now() > deadline) _exit(4);
+    else std::this_thread::sleep_for(kPoll);
+  _exit(w.writer->EndWriting() == S_OK ? 0 : 5);
+}
+
+}  // namespace
+
+// A process forked while its parent records has none of the parent's threads: its own recording
+// gets a flusher of its own, and ending it does not wait for the parent's.
+TEST(WmfFileSink, AProcessForkedWhileRecordingRecordsOnItsOwn) {
+  TempDir dir;
+  IWMProfile* profile = AudioVideoProfile();
+  ASSERT_NE(profile, nullptr);
+  WriterSet parent;
+  ASSERT_EQ(parent.Configure(profile, dir.File("parent.asf")), S_OK);
+  ASSERT_EQ(parent.writer->BeginWriting(), S_OK);
+  ASSERT_EQ(WriteBytes(parent.writer, parent.advanced, 6, 0, 160), S_OK);
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) RecordStallAndEnd(dir.File("child.asf"));
+  int status = 0;
+  const auto deadline = std::chrono::steady_clock::now() + 2 * kDeadline;
+  pid_t done = 0;
+  while ((done = waitpid(child, &status, WNOHANG)) == 0 && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(kPoll);
+  if (done == 0) {
+    kill(child, SIGKILL);
+    waitpid(child, &status, 0);
+    FAIL() << "the child hung";
+  }
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "child status " << status;
+  EXPECT_EQ(parent.writer->EndWriting(), S_OK);
+  EXPECT_EQ(1u, Read(dir.File("parent.asf"), 6).objects.size());
+  profile->Release();
+}
+
+namespace {
+
 struct EventRecord {
   WriterFileEventKind kind;
   HRESULT status;
