@@ -28,10 +28,11 @@ void Packetizer::Add(const MediaObjectHeader& object, const uint8_t* data, uint6
       payloads_ = 0;
       minStartMs_ = std::numeric_limits<int64_t>::max();
       maxEndMs_ = std::numeric_limits<int64_t>::min();
+      completedEndMs_ = std::numeric_limits<int64_t>::min();
     }
     const uint32_t room = packetSize - used_;
     if (room <= kPayloadHeaderSize || payloads_ == kMaxPayloadsPerPacket) {
-      FinishPacket();
+      FinishPacket(offset == 0);
       continue;
     }
     const uint32_t fragment = std::min(object.size - offset, room - kPayloadHeaderSize);
@@ -52,11 +53,12 @@ void Packetizer::Add(const MediaObjectHeader& object, const uint8_t* data, uint6
     minStartMs_ = std::min(minStartMs_, object.mediaStartMs);
     maxEndMs_ = std::max(maxEndMs_, object.mediaEndMs);
     offset += fragment;
-    if (packetSize - used_ <= kPayloadHeaderSize) FinishPacket();
+    if (offset == object.size) completedEndMs_ = std::max(completedEndMs_, object.mediaEndMs);
+    if (packetSize - used_ <= kPayloadHeaderSize) FinishPacket(offset == object.size);
   }
 }
 
-void Packetizer::FinishPacket() {
+void Packetizer::FinishPacket(bool endsObject) {
   if (!open_) return;
   const uint32_t packetSize = output_->PacketSize();
   uint8_t* slot = output_->OpenSlot();
@@ -78,7 +80,7 @@ void Packetizer::FinishPacket() {
   PutU8(p, static_cast<uint8_t>(kPayloadLengthTypeWord | payloads_));
   lastSendMs_ = send;
   sendEndMs_ = std::max<uint64_t>(sendEndMs_, uint64_t{send} + duration);
-  output_->Commit();
+  output_->Commit({completedEndMs_, uint64_t{send} + duration, endsObject});
   open_ = false;
 }
 

@@ -26,18 +26,21 @@ class Packetizer {
   // packets that hold its first and last bytes.
   void Add(const MediaObjectHeader& object, const uint8_t* data, uint64_t* firstPacket, uint64_t* lastPacket);
   // Pads and finishes the open packet, if there is one.
-  void FinishPacket();
+  void FinishPacket() { FinishPacket(true); }
   bool HasOpenPacket() const { return open_; }
   // End of the last packet on the send-time axis, in ms.
   uint64_t SendEndMs() const { return sendEndMs_; }
 
  private:
+  void FinishPacket(bool endsObject);
+
   PacketOutput* output_ = nullptr;
   bool open_ = false;
   uint32_t used_ = 0;
   uint32_t payloads_ = 0;
   int64_t minStartMs_ = 0;
   int64_t maxEndMs_ = 0;
+  int64_t completedEndMs_ = 0;  // of the objects whose last bytes are in the open packet
   uint32_t lastSendMs_ = 0;
   uint64_t sendEndMs_ = 0;
 };

@@ -23,8 +23,9 @@ struct WriterFileEvent {
   int64_t duration = 0;   // 100 ns of media in the file
 };
 
-// Called on the thread that writes (a streaming thread), possibly with the writer's locks held:
-// the observer must return quickly and must not call into a writer.
+// Called on the thread that writes (a streaming thread, or the platform's flusher thread when a
+// write it made for a stalled recording fails), possibly with the writer's locks held: the
+// observer must return quickly and must not call into a writer.
 using WriterFileObserver = void (*)(const WriterFileEvent& event, void* context);
 
 // One observer per process; null removes it.

@@ -3,32 +3,83 @@
 #include <new>
 
 #include "platform/win/text.h"
+#include "platform/wmf/file_flusher.h"
 
 FileSink* FileSink::Create() { return new (std::nothrow) FileSink; }
 
 FileSink::~FileSink() {
-  // A sink released while writing finishes its file rather than leave it marked as live.
-  if (Writing()) FinishFile();
+  file_flusher::Remove(this);
+  // A sink released while writing finishes its file rather than leave it marked as live; the
+  // observer hears how that went, there is no caller to tell.
+  if (Writing()) (void)FinishFile();
+}
+
+void FileSink::Notify(WriterFileEventKind kind, HRESULT status, const asf::FileFigures& figures) {
+  WriterFileEvent event;
+  event.kind = kind;
+  event.path = m_path.c_str();
+  event.status = status;
+  event.bytes = figures.bytes;
+  event.packets = figures.packets;
+  event.duration = figures.duration;
+  NotifyWriterFileEvent(event);
+}
+
+void FileSink::ReportFailure() {
+  const HRESULT failure = m_file->WriteStatus();
+  if (SUCCEEDED(failure) || m_failureReported) return;
+  m_failureReported = true;
+  Notify(WriterFileEventKind::Failed, failure, m_file->InFile());
 }
 
 HRESULT FileSink::FinishFile() {
   HRESULT hr = m_file->Close();
+  ReportFailure();
+  const asf::FileFigures figures = m_file->InFile();
   m_lastSize = m_file->FileSize();
+  Notify(WriterFileEventKind::Closed, hr, figures);
   m_file.reset();
   return hr;
 }
 
-HRESULT FileSink::BeginFile(const asf::WriterOptions& options) {
-  CriticalSectionLock hold(m_lock);
+HRESULT FileSink::OpenFile(const asf::WriterOptions& options) {
   if (Writing()) return NS_E_INVALID_REQUEST;
   if (m_path.empty()) return NS_E_NOT_CONFIGURED;
   m_firstTime = -1;
   m_endTime = 0;
   m_lastSize = 0;
+  m_failureReported = false;
   m_file.reset(new (std::nothrow) asf::Writer);
   if (!m_file) return E_OUTOFMEMORY;
-  HRESULT hr = m_file->Open(m_path, options);
-  if (FAILED(hr)) m_file.reset();
+  asf::WriterOptions withSync;
+  try {
+    withSync = options;
+  } catch (const std::bad_alloc&) {
+    m_file.reset();
+    return E_OUTOFMEMORY;
+  }
+  withSync.syncIntervalMs = WriterSyncInterval();
+  HRESULT hr = m_file->Open(m_path, withSync);
+  if (FAILED(hr)) {
+    m_file.reset();
+    return hr;
+  }
+  Notify(WriterFileEventKind::Opened, S_OK, m_file->InFile());
+  return hr;
+}
+
+HRESULT FileSink::BeginFile(const asf::WriterOptions& options) {
+  // Joined before the file opens, outside the lock: the flusher calls in with its own lock held.
+  HRESULT hr = file_flusher::Add(this);
+  if (FAILED(hr)) return hr;
+  bool opened = false;
+  {
+    CriticalSectionLock hold(m_lock);
+    const bool wasWriting = Writing();
+    hr = OpenFile(options);
+    opened = SUCCEEDED(hr) || wasWriting;
+  }
+  if (!opened) file_flusher::Remove(this);
   return hr;
 }
 
@@ -42,14 +93,32 @@ HRESULT FileSink::WriteSample(WORD stream, int64_t sampleTime, int64_t duration,
     if (m_firstTime < 0 || sampleTime < m_firstTime) m_firstTime = sampleTime < 0 ? 0 : sampleTime;
     int64_t end = sampleTime + (duration > 0 ? duration : 0);
     if (end > m_endTime) m_endTime = end;
+  } else if (FAILED(hr)) {
+    ReportFailure();
   }
   return hr;
 }
 
-HRESULT FileSink::EndFile() {
+HRESULT FileSink::WriteDue() {
   CriticalSectionLock hold(m_lock);
-  if (!Writing()) return NS_E_INVALID_REQUEST;
-  return FinishFile();
+  if (!Writing()) return S_OK;
+  HRESULT hr = m_file->WriteDue();
+  ReportFailure();
+  return hr;
+}
+
+HRESULT FileSink::EndFileUnlocked() {
+  file_flusher::Remove(this);
+  CriticalSectionLock hold(m_lock);
+  return Writing() ? FinishFile() : S_OK;
+}
+
+HRESULT FileSink::EndFile() {
+  {
+    CriticalSectionLock hold(m_lock);
+    if (!Writing()) return NS_E_INVALID_REQUEST;
+  }
+  return EndFileUnlocked();
 }
 
 bool FileSink::HasFileName() {
@@ -116,10 +185,7 @@ HRESULT FileSink::GetFileSize(QWORD* size) {
   return S_OK;
 }
 
-HRESULT FileSink::Close() {
-  CriticalSectionLock hold(m_lock);
-  return Writing() ? FinishFile() : S_OK;
-}
+HRESULT FileSink::Close() { return EndFileUnlocked(); }
 
 HRESULT FileSink::IsClosed(BOOL* closed) {
   if (!closed) return E_POINTER;

@@ -22,9 +22,11 @@ std::string Capture(const std::string& command) {
 
 // 2 s of PCM audio and a "video" of synthetic bytes under an MJPEG code: the demuxer does not
 // decode, so its view of the container is what is checked.
-void WriteTwoSeconds(asf::Writer& writer, const std::string& path, bool close, size_t bufferBytes = 0) {
+void WriteTwoSeconds(asf::Writer& writer, const std::string& path, bool close, size_t bufferBytes = 0,
+                     uint32_t declaredVideoRate = 1000000) {
   asf::WriterOptions options;
   auto video = Video(8, "MJPG");
+  video.bitrate = declaredVideoRate;
   options.streams = {Audio(6), video};
   options.title = u"ASF File";
   options.bufferBytes = bufferBytes;
@@ -91,4 +93,22 @@ TEST(AsfFfprobe, ReadsAFileCutShortBeforeClose) {
     EXPECT_NE(std::string::npos, packets.find("packet,0")) << name << packets;
     EXPECT_NE(std::string::npos, packets.find("packet,1")) << name << packets;
   }
+}
+
+// A recorder declares a guess before it has seen a frame; the finished file declares what the
+// streams carried: 2 key frames of 20,000 bytes and 48 frames of 4,000 in 2 s make 928 kbit/s.
+TEST(AsfFfprobe, FinishedFileDeclaresTheMeasuredBitRates) {
+  if (!HaveFfprobe()) {
+    GTEST_SKIP() << "ffprobe is not installed";
+  }
+  TempDir dir;
+  const std::string path = dir / "rate.asf";
+  asf::Writer writer;
+  WriteTwoSeconds(writer, path, false, 0, 15000000);
+  const std::string live = Capture("ffprobe -v error -show_entries stream=bit_rate -of flat '" + path + "' 2>&1");
+  EXPECT_NE(std::string::npos, live.find("streams.stream.1.bit_rate=\"15000000\"")) << "broadcast header: " << live;
+  ASSERT_EQ(S_OK, writer.Close());
+  const std::string out = Capture("ffprobe -v error -show_entries stream=bit_rate:format=bit_rate -of flat '" + path + "' 2>&1");
+  EXPECT_NE(std::string::npos, out.find("streams.stream.0.bit_rate=\"1536000\"")) << out;
+  EXPECT_NE(std::string::npos, out.find("streams.stream.1.bit_rate=\"928000\"")) << out;
 }

@@ -1,9 +1,16 @@
-// Builds writer profiles the way the recorder does, for the writer object tests.
+// Builds writer profiles the way the recorder does, and a writer with its interfaces and a
+// scratch folder, for the writer object tests.
 #pragma once
 
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "platform/win/text.h"
 #include "platform/wmf/wmsdk.h"
 
 namespace wmf_test {
@@ -97,5 +104,57 @@ inline HRESULT WriteBytes(IWMWriter* writer, IWMWriterAdvanced* advanced, WORD s
   buffer->Release();
   return hr;
 }
+
+class TempDir {
+ public:
+  TempDir() {
+    char pattern[] = "/tmp/pelistra-wmf-XXXXXX";
+    m_path = mkdtemp(pattern);
+  }
+  ~TempDir() { std::system(("rm -rf '" + m_path + "'").c_str()); }
+  std::string File(const char* name) const { return m_path + "/" + name; }
+
+ private:
+  std::string m_path;
+};
+
+inline uint64_t SizeOnDisk(const std::string& path) {
+  struct stat st{};
+  return stat(path.c_str(), &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
+}
+
+// A writer with its advanced and header interfaces, released together.
+struct WriterSet {
+  IWMWriter* writer = nullptr;
+  IWMWriterAdvanced* advanced = nullptr;
+  IWMHeaderInfo* header = nullptr;
+  WriterSet() {
+    EXPECT_EQ(WMCreateWriter(nullptr, &writer), S_OK);
+    EXPECT_EQ(writer->QueryInterface(IID_IWMWriterAdvanced, reinterpret_cast<void**>(&advanced)), S_OK);
+    EXPECT_EQ(writer->QueryInterface(IID_IWMHeaderInfo, reinterpret_cast<void**>(&header)), S_OK);
+  }
+  ~WriterSet() {
+    header->Release();
+    advanced->Release();
+    writer->Release();
+  }
+  // SetProfile, inputs, file name: what a recording does before BeginWriting.
+  HRESULT Configure(IWMProfile* profile, const std::string& path) {
+    HRESULT hr = writer->SetProfile(profile);
+    if (FAILED(hr)) return hr;
+    DWORD inputs = 0;
+    writer->GetInputCount(&inputs);
+    for (DWORD i = 0; i < inputs; ++i) writer->SetInputProps(i, nullptr);
+    return writer->SetOutputFilename(Utf8ToWide(path).c_str());
+  }
+  IWMWriterFileSink2* FileSink() {
+    IWMWriterSink* sink = nullptr;
+    if (FAILED(advanced->GetSink(0, &sink))) return nullptr;
+    IWMWriterFileSink2* fileSink = nullptr;
+    sink->QueryInterface(IID_IWMWriterFileSink2, reinterpret_cast<void**>(&fileSink));
+    sink->Release();
+    return fileSink;
+  }
+};
 
 }  // namespace wmf_test
