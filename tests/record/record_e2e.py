@@ -588,6 +588,8 @@ CLI_CASES = {
     "unknown-option": (["record", "--bogus", "-o", "x.asf"], False, "unknown option --bogus"),
     "unknown-option-with-value": (["record", "-o", "x.asf", "--frames=3"], False, "unknown option --frames"),
     "range-in-words": (["record", "--duration", "-1", "-o", "x.asf"], False, "--duration: must be more than 0 seconds"),
+    "whole-range-in-words": (["record", "--max-size", "5", "-o", "x.asf"], False, "from 11 to 4194303, not 5"),
+    "unknown-command": (["recrod", "-o", "x.asf"], False, "unknown command recrod"),
     "extension-warning": (["record", "--duration", "1", "-q", "-o", "{work}/out.mp4"], True,
                           "warning: {work}/out.mp4 is written as ASF"),
 }

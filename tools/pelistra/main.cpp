@@ -26,10 +26,11 @@ int ReportUsageError(const CLI::App& app, const CLI::ParseError& error) {
     else if (arg[0] != '-' && unknownWord.empty()) unknownWord = arg;
   }
   std::string message;
-  if (!unknownOption.empty())
-    message = "unknown option " + unknownOption + " (" + command + " --help lists the options)";
-  else if (used.empty() && !unknownWord.empty())
+  // A mistyped command first: the options after it belong to the command meant.
+  if (used.empty() && !unknownWord.empty())
     message = "unknown command " + unknownWord + " (record, probe or programs; pelistra --help tells more)";
+  else if (!unknownOption.empty())
+    message = "unknown option " + unknownOption + " (" + command + " --help lists the options)";
   else
     message = std::string(error.what()) + " (" + command + " --help tells more)";
   std::fprintf(stderr, "%s: %s\n", command.c_str(), message.c_str());

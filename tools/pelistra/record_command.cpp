@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <ctime>
 #include <memory>
@@ -480,6 +481,9 @@ int Recording::Run() {
     return Fail("the muxer or the graph lacks an interface: " + StatusText(hr));
   sink_ = sink.get();
   const std::string first = names_.Name(0);
+  // Again as it is handed over: the inputs may have taken their time to open.
+  error = guard_.CheckName(first);
+  if (!error.empty()) return Fail(error);
   hr = sink->SetFileName(Utf8ToWide(first).c_str(), nullptr);
   if (FAILED(hr)) return Fail("the muxer refused the output name " + first + ": " + StatusText(hr));
   if (options_.maxSize > 0) {
@@ -646,6 +650,22 @@ CLI::Validator PositiveSeconds(double most = 0) {
       "SECONDS");
 }
 
+// The muxer's size limit, in MB.
+constexpr unsigned long long kMinMaxSize = 11, kMaxMaxSize = 4194303;
+
+// A whole number in a range, refused in words.
+CLI::Validator WholeNumber(unsigned long long least, unsigned long long most, const char* unit) {
+  return CLI::Validator(
+      [least, most, unit](std::string& text) -> std::string {
+        unsigned long long value = 0;
+        const bool number = !text.empty() && text[0] != '-' && CLI::detail::lexical_cast(text, value);
+        if (number && value >= least && value <= most) return "";
+        return "must be a whole number of " + std::string(unit) + " from " + std::to_string(least) + " to " +
+               std::to_string(most) + ", not " + text;
+      },
+      unit);
+}
+
 }  // namespace
 
 void AddRecordCommand(CLI::App& app, int& exitCode) {
@@ -673,10 +693,12 @@ void AddRecordCommand(CLI::App& app, int& exitCode) {
   cmd->add_option("--duration", options->duration, "Stop after this many seconds of media time")
       ->check(PositiveSeconds());
   cmd->add_flag("--live", options->live, "Time samples by the clock as they arrive (camera or encoder on a pipe)");
-  cmd->add_option("--max-size", options->maxSize, "Start a new file when one reaches about this many MB (more than 10)");
+  cmd->add_option("--max-size", options->maxSize, "Start a new file when one reaches about this many MB (more than 10)")
+      ->check(WholeNumber(kMinMaxSize, kMaxMaxSize, "MB"));
   cmd->add_option("--segment-time", options->segmentTime, "Start a new file every this many seconds of media time")
       ->check(PositiveSeconds());
-  cmd->add_option("--video-bitrate", options->videoBitrate, "Video bit rate written into the file's profile (bit/s)");
+  cmd->add_option("--video-bitrate", options->videoBitrate, "Video bit rate written into the file's profile (bit/s)")
+      ->check(WholeNumber(1, UINT32_MAX, "bit/s"));
   cmd->add_option("--module", options->module, "The muxer module to load (default: registered, else beside the program)");
   cmd->add_option("--fsync", options->fsync, "Force written packets to the disk at least every this many seconds")
       ->check(PositiveSeconds(kMaxSyncSeconds));
