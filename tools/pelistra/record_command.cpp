@@ -27,6 +27,7 @@
 #include "tools/pelistra/muxer_loader.h"
 #include "tools/pelistra/output_guard.h"
 #include "tools/pelistra/output_names.h"
+#include "tools/pelistra/recording_files.h"
 #include "tools/pelistra/status_text.h"
 #include "tools/pelistra/written_file.h"
 
@@ -193,9 +194,7 @@ class Recording {
   HRESULT OpenInput(std::unique_ptr<UnitSource> source, bool video, const char16_t* name);
   std::string CheckOutputNames();
   void NextFile(const char* why);
-  void StopWith(const std::string& message);
   static void OnFileEvent(const WriterFileEvent& event, void* context);
-  void FileEvent(const WriterFileEvent& event);
   void ShowProgress(bool final);
   std::string FailureText(HRESULT code);
   std::string FileFailureText();
@@ -210,17 +209,7 @@ class Recording {
   // and the main thread (signal, size). Never taken by the writer's observer: a chooser holds it
   // while the muxer takes its own lock, under which the writer raises its events.
   std::mutex names_lock_;
-  unsigned next_index_ = 1;  // the number of the next file to name
-  // What the writer told about its files, and why the recording must end; taken by the observer.
-  std::mutex files_lock_;
-  bool switch_pending_ = false;  // a name handed to the muxer whose file is not open yet
-  std::vector<std::string> opened_;
-  bool file_failed_ = false;
-  std::string failed_path_;
-  HRESULT failed_status_ = S_OK;
-  std::string stop_reason_;
-  bool out_of_memory_ = false;  // a reason could not be kept
-  std::atomic<bool> must_stop_{false};
+  RecordingFiles files_;
   bool has_video_ = false, has_audio_ = false;
   IFileSinkFilter* sink_ = nullptr;
   REFERENCE_TIME next_segment_ = 0;
@@ -279,83 +268,33 @@ std::string Recording::CheckOutputNames() {
 void Recording::NextFile(const char*) {
   std::lock_guard<std::mutex> choosing(names_lock_);
   try {
-    {
-      std::lock_guard<std::mutex> hold(files_lock_);
-      // A switch still waiting for its key frame answers this request too: files that never
-      // start use up no numbers.
-      if (switch_pending_ || must_stop_) return;
-    }
-    const std::string name = names_.Name(next_index_);
+    unsigned index = 0;
+    if (!files_.NextIndex(&index)) return;
+    const std::string name = names_.Name(index);
     // Checked when chosen: the file may have appeared since the recording began.
     const std::string problem = guard_.CheckName(name);
     if (!problem.empty()) {
-      StopWith(problem);
+      files_.Stop(problem);
       return;
     }
-    {
-      std::lock_guard<std::mutex> hold(files_lock_);
-      switch_pending_ = true;
-    }
-    ++next_index_;
+    files_.SwitchRequested();
     const HRESULT hr = sink_->SetFileName(Utf8ToWide(name).c_str(), nullptr);
-    if (FAILED(hr)) StopWith("the muxer refused the output name " + name + ": " + StatusText(hr));
+    if (FAILED(hr)) files_.Stop("the muxer refused the output name " + name + ": " + StatusText(hr));
   } catch (const std::bad_alloc&) {
-    StopWith("out of memory");
+    files_.Stop("out of memory");
   }
-}
-
-void Recording::StopWith(const std::string& message) {
-  std::lock_guard<std::mutex> hold(files_lock_);
-  if (!must_stop_) {
-    try {
-      stop_reason_ = message;
-    } catch (const std::bad_alloc&) {
-      out_of_memory_ = true;
-    }
-  }
-  must_stop_ = true;
 }
 
 void Recording::OnFileEvent(const WriterFileEvent& event, void* context) {
-  static_cast<Recording*>(context)->FileEvent(event);
-}
-
-// On the writer's thread, maybe under its locks: notes the event and returns.
-void Recording::FileEvent(const WriterFileEvent& event) {
-  std::lock_guard<std::mutex> hold(files_lock_);
-  try {
-    const std::string path = event.path ? event.path : "";
-    if (event.kind == WriterFileEventKind::Opened) {
-      // The writer opens only the name it was last given: any open completes the pending switch.
-      switch_pending_ = false;
-      opened_.push_back(path);
-    } else if (event.kind == WriterFileEventKind::Failed ||
-               (event.kind == WriterFileEventKind::Closed && FAILED(event.status))) {
-      if (!file_failed_) {
-        file_failed_ = true;
-        failed_status_ = FAILED(event.status) ? event.status : E_FAIL;
-        failed_path_ = path;
-      }
-      must_stop_ = true;
-    }
-  } catch (const std::bad_alloc&) {
-    out_of_memory_ = true;
-    must_stop_ = true;
-  }
+  static_cast<Recording*>(context)->files_.OnEvent(event);
 }
 
 // The write failure in words, with what the file holds now.
 std::string Recording::FileFailureText() {
-  std::string path;
-  HRESULT status;
-  {
-    std::lock_guard<std::mutex> hold(files_lock_);
-    path = failed_path_;
-    status = failed_status_;
-  }
-  std::string text = "writing " + path + " failed: " + StatusText(status);
+  const RecordingFiles::WriteFailure failure = files_.Failure();
+  std::string text = "writing " + failure.path + " failed: " + StatusText(failure.status);
   WrittenFile contents;
-  if (SUCCEEDED(ReadWrittenFile(path, &contents)))
+  if (SUCCEEDED(ReadWrittenFile(failure.path, &contents)))
     text += "; the file holds " + WrittenFileText(contents, has_video_, has_audio_);
   else
     text += "; the file holds nothing that can be played";
@@ -395,11 +334,9 @@ void Recording::ShowProgress(bool final) {
   char rate[32];
   std::snprintf(rate, sizeof rate, "  %.1f Mbit/s", elapsed > 0 ? static_cast<double>(bytes) * 8 / elapsed / 1e6 : 0.0);
   line += rate;
-  {
-    // The file being written, once the writer opened it; not a name still waiting for its switch.
-    std::lock_guard<std::mutex> hold(files_lock_);
-    if (!opened_.empty()) line += "  " + opened_.back();
-  }
+  // The file being written, once the writer opened it; not a name still waiting for its switch.
+  const std::string current = files_.Current();
+  if (!current.empty()) line += "  " + current;
   double percent = -1;
   if (options_.duration > 0) percent = static_cast<double>(media) / 1e7 / options_.duration * 100;
   else if (sizes_known && total > 0) percent = static_cast<double>(read) / static_cast<double>(total) * 100;
@@ -505,10 +442,7 @@ int Recording::Run() {
     SetWriterFileObserver(nullptr, nullptr);
     // The folder tells more than the status of the open; the writer's status more than the graph's.
     std::string why = OutputProblem(first);
-    if (why.empty()) {
-      std::lock_guard<std::mutex> hold(files_lock_);
-      if (file_failed_) why = StatusText(failed_status_);
-    }
+    if (why.empty() && files_.Failure().failed) why = StatusText(files_.Failure().status);
     return Fail("cannot write " + first + ": " + (why.empty() ? "the muxer could not start: " + StatusText(hr) : why));
   }
 
@@ -532,7 +466,7 @@ int Recording::Run() {
         break;
       }
     }
-    if (must_stop_) {
+    if (files_.MustStop()) {
       failed = true;
       break;
     }
@@ -561,14 +495,9 @@ int Recording::Run() {
   if (progress_shown_) ShowProgress(true);
 
   // The first cause wins: a write failure names its file, then a refused name, then the stream's.
-  bool fileFailed, outOfMemory;
-  std::string reason;
-  {
-    std::lock_guard<std::mutex> hold(files_lock_);
-    fileFailed = file_failed_;
-    outOfMemory = out_of_memory_;
-    reason = stop_reason_;
-  }
+  const bool fileFailed = files_.Failure().failed;
+  const bool outOfMemory = files_.OutOfMemory();
+  const std::string reason = files_.StopReason();
   if (fileFailed) Fail(FileFailureText());
   else if (!reason.empty()) Fail(reason);
   else if (!abortText.empty()) Fail(abortText);
@@ -581,11 +510,7 @@ int Recording::Run() {
 
 // What reached the files, read back from them.
 void Recording::ShowSummary(bool failed, bool stopped) {
-  std::vector<std::string> files;
-  {
-    std::lock_guard<std::mutex> hold(files_lock_);
-    files = opened_;
-  }
+  const std::vector<std::string> files = files_.Opened();
   WrittenFile total;
   bool first = true;
   for (const std::string& file : files) {
