@@ -33,8 +33,8 @@ HRESULT ReadWrittenFile(const std::string& path, WrittenFile* contents) {
     if (audio) contents->audioBlocks = reader.ObjectCount(audio);
     if (firstMs > lastMs) return S_OK;  // no media object
     // Object times and the play duration both count the preroll.
-    const int64_t preroll = static_cast<int64_t>(reader.File().prerollMs) * asf::kTicksPerMs;
     const asf::FileInfo& file = reader.File();
+    const int64_t preroll = static_cast<int64_t>(file.prerollMs) * asf::kTicksPerMs;
     contents->start = int64_t{firstMs} * asf::kTicksPerMs - preroll;
     if (!(file.flags & asf::kFlagBroadcast) && file.playDuration > 0)
       contents->end = static_cast<int64_t>(file.playDuration) - preroll;
