@@ -12,6 +12,8 @@ import argparse
 import json
 import os
 import random
+import re
+import resource
 import shutil
 import signal
 import subprocess
@@ -46,6 +48,11 @@ def cases():
     names += ["format.wav", "format.test-source", "rotate.size", "rotate.time+audio", "rotate.signal",
               "live.pipe", "sigint"]
     names += [f"bad.{case}" for case in BAD_INPUTS]
+    names += ["kill.live"]
+    names += [f"limit.{case}" for case in LIMITS]
+    names += [f"guard.{case}{y}" for case in GUARDS for y in ("", "+y")]
+    names += ["guard.rotated-name-exists", "naming.segment-shorter-than-gop"]
+    names += [f"cli.{case}" for case in CLI_CASES]
     return names
 
 
@@ -369,6 +376,237 @@ def case_bad(ctx, case):
         expect(not made, f"files made by a refused recording: {made}")
 
 
+# --- failures the program must report, never hide ----------------------------------------------
+
+def ffprobe_frames(path):
+    """How many pictures ffprobe decodes from the file's video stream."""
+    proc = run(["ffprobe", "-v", "error", "-count_frames", "-select_streams", "v:0", "-show_entries",
+                "stream=nb_read_frames", "-of", "csv=p=0", path], check=False, text=True)
+    expect(proc.returncode == 0, f"ffprobe cannot read {path}: {proc.stderr[-2000:]}")
+    return int(proc.stdout.strip().split(",")[0] or 0)
+
+
+def decodes_as_prefix(path, reference):
+    """The file's pictures are the first pictures of the original, in order; a file cut short may
+    end in a picture cut short, which ffmpeg reports. Returns how many pictures it decodes."""
+    proc = run(["ffmpeg", "-nostdin", "-v", "error", "-i", path, "-map", "0:v", "-fps_mode", "passthrough",
+                "-f", "framemd5", "-"], check=False, text=True)
+    expect(proc.returncode == 0, f"ffmpeg cannot read {path}: {proc.stderr[-2000:]}")
+    frames = [line.split(",")[-1].strip() for line in proc.stdout.splitlines() if line and not line.startswith("#")]
+    whole = frames[:-1] if proc.stderr.strip() else frames
+    expect(whole == reference[:len(whole)], f"{path}: its {len(whole)} pictures are not the first of the original")
+    expect(len(frames) == ffprobe_frames(path), f"{path}: ffmpeg and ffprobe see different pictures")
+    return len(frames)
+
+
+def expect_words(message):
+    """Every status is said in words: a code appears only as the suffix "(error 0x...)"."""
+    bare = re.sub(r"\(error 0x[0-9A-F]{8}\)", "", message)
+    expect("0x" not in bare, f"a bare status code in the message: {message!r}")
+
+
+def held_frames(message, lead):
+    """The picture count after `lead` in the program's message, as in "holds 65 frames"."""
+    found = re.search(re.escape(lead) + r" (\d+) frames?", message)
+    expect(found, f"no '{lead} N frames' in {message!r}")
+    return int(found.group(1))
+
+
+def case_kill_live(ctx):
+    """A live recording killed outright keeps every picture written up to about the kill."""
+    units = access_units(open(ctx.fixture("h264-aud.264"), "rb").read()) * 3
+    out = ctx.path("killed.asf")
+    # Written packets reach the file at least every second.
+    proc = subprocess.Popen([ctx.pelistra, "record", "-q", "--video", "-", "--video-format", "h264", "--live",
+                             "--fsync", "1", "-o", out], stdin=subprocess.PIPE, stderr=subprocess.DEVNULL)
+    sent = 0
+    # Fed at 25 pictures a second (the pace of the source, not a wait for the program) until the
+    # file has grown past its header with a few seconds of them; then killed mid-stream.
+    try:
+        while sent < len(units):
+            proc.stdin.write(units[sent])
+            proc.stdin.flush()
+            sent += 1
+            time.sleep(0.04)
+            if sent >= 75 and os.path.exists(out) and os.path.getsize(out) > 20000:
+                break
+        grown = os.path.getsize(out) if os.path.exists(out) else 0
+        expect(grown > 20000, f"the file did not grow: {grown} bytes after {sent} pictures")
+    finally:
+        proc.kill()
+        proc.wait(timeout=30)
+        try:
+            proc.stdin.close()
+        except BrokenPipeError:
+            pass  # the reader is gone: what it left in the pipe is lost with it
+    reference = reference_md5s(ctx.fixture("h264-aud.264"), "h264") * 3
+    decoded = decodes_as_prefix(out, reference)
+    # What was still on its way (the picture waiting for the next one, the packet being filled,
+    # the packets of the last second) is lost; not more.
+    expect(decoded >= sent - 50, f"{decoded} pictures decode from the killed recording; {sent} were sent")
+
+
+# The file-size limit (RLIMIT_FSIZE) hit: (arguments, the limit from a clean run's file size or a
+# fixed one, the file it hits).
+LIMITS = ["sample", "end", "max-size"]
+
+
+def limit_setup(ctx, case):
+    out = ctx.path("limited.asf")
+    # A clean recording first: the machine root is prepared by it, not under the limit.
+    clean = ctx.path("clean.asf")
+    ctx.record("--video", ctx.fixture("h264-aud.264"), "-o", clean)
+    size = os.path.getsize(clean)
+    os.remove(clean)
+    if case == "sample":
+        video = repeated(ctx, "h264-aud", 40, "long.264")
+        return ["--video", video, "--audio", ctx.fixture(AUDIO), "-o", out], 1 << 20, video, out
+    if case == "end":
+        # Every sample fits; the index written when the file is finished does not.
+        video = ctx.fixture("h264-aud.264")
+        return ["--video", video, "-o", out], size - 16, video, out
+    if case == "max-size":
+        # The limit is met before the size switch: the pending name is never started.
+        video = repeated(ctx, "h264-aud", 300, "huge.264")
+        return ["--video", video, "--max-size", "11", "-o", out], 6 << 20, video, out
+    raise Failure(f"no limit case {case}")
+
+
+def case_limit(ctx, case):
+    args, limit, video, out = limit_setup(ctx, case)
+
+    def limited():
+        resource.setrlimit(resource.RLIMIT_FSIZE, (limit, limit))
+
+    proc = run([ctx.pelistra, "record", *args], check=False, text=True, timeout=120, preexec_fn=limited)
+    message = proc.stderr
+    expect(proc.returncode > 0, f"exit {proc.returncode} with the file size limit hit (a crash is negative)\n{message}")
+    expect_words(message)
+    expect(f"writing {out} failed: file too large for this file system" in message,
+           f"the message does not name the file and the cause in words: {message!r}")
+    made = sorted(n for n in os.listdir(ctx.work) if n.endswith(".asf"))
+    expect(made == [os.path.basename(out)], f"files: {made}")
+    # What the program says the file holds is what a player finds in it.
+    decoded = decodes_as_prefix(out, reference_md5s(video, "h264"))
+    held = held_frames(message, "the file holds")
+    expect(held > 0 and held in (decoded, decoded + 1), f"the message says {held} pictures, {decoded} decode")
+    expect(held_frames(message, "recorded before the failure:") == held, f"the summary counts otherwise: {message!r}")
+    if case == "end":
+        expect(held == 100, f"the samples all fit, yet {held} pictures are held")
+
+
+# An output that is an input or that exists: (how the input and output are made, whether -y lets
+# it through). The input is never touched.
+GUARDS = {
+    "same-path": False,
+    "hard-link": False,
+    "symlink": False,
+    "rotated-field": False,
+    "rotated-plain": False,
+    "exists": True,
+}
+
+
+def case_guard(ctx, case, overwrite):
+    source = ctx.fixture("h264-aud.264")
+    video = ctx.path("in.264")
+    shutil.copyfile(source, video)
+    out, fmt = video, ["--video-format", "h264"]
+    if case == "hard-link":
+        out = ctx.path("hard.asf")
+        os.link(video, out)
+    elif case == "symlink":
+        out = ctx.path("soft.asf")
+        os.symlink(video, out)
+    elif case == "rotated-field":
+        os.rename(video, ctx.path("cam-002.asf"))
+        video, out = ctx.path("cam-002.asf"), ctx.path("cam-%03d.asf")
+    elif case == "rotated-plain":
+        os.rename(video, ctx.path("x-001.asf"))
+        video, out = ctx.path("x-001.asf"), ctx.path("x.asf")
+    elif case == "exists":
+        out = ctx.path("old.asf")
+        with open(out, "wb") as f:
+            f.write(b"a recording of another day")
+    before = {name: open(ctx.path(name), "rb").read() for name in os.listdir(ctx.work)}
+    proc = ctx.record("--video", video, *fmt, "-o", out, *(["-y"] if overwrite else []), check=False, text=True,
+                      timeout=60)
+    allowed = overwrite and GUARDS[case]
+    if allowed:
+        expect(proc.returncode == 0, f"exit {proc.returncode} with -y: {proc.stderr}")
+        ctx.probe(out)
+        expect(recorded_md5s(out) == reference_md5s(source, "h264"), "the replaced file is not the recording")
+        return
+    expect(proc.returncode == 1, f"exit {proc.returncode}: {proc.stderr}")
+    named = os.path.basename(video if case.startswith("rotated") else out)
+    expect(proc.stderr.startswith("pelistra record:") and named in proc.stderr and
+           ("is an input" in proc.stderr or "exists" in proc.stderr), f"the refusal does not say why: {proc.stderr!r}")
+    after = {name: open(ctx.path(name), "rb").read() for name in os.listdir(ctx.work)}
+    expect(after == before, f"files changed by a refused recording: {sorted(set(after) ^ set(before))}")
+    expect(open(video, "rb").read() == open(source, "rb").read(), "the input changed")
+
+
+def case_rotated_name_exists(ctx):
+    """A rotated name that exists when its turn comes stops the recording; the finished files stay."""
+    video = repeated(ctx, "h264-aud", 3, "twelve.264")
+    out = ctx.path("r.asf")
+    taken = ctx.path("r-002.asf")
+    with open(taken, "wb") as f:
+        f.write(b"not ours")
+    proc = ctx.record("--video", video, "--segment-time", "4", "-o", out, check=False, text=True, timeout=60)
+    expect(proc.returncode == 1, f"exit {proc.returncode}: {proc.stderr}")
+    expect("r-002.asf exists" in proc.stderr and "-y" in proc.stderr, f"the refusal: {proc.stderr!r}")
+    expect(open(taken, "rb").read() == b"not ours", "the existing file was overwritten")
+    parts = [out, ctx.path("r-001.asf")]
+    for part in parts:
+        ctx.probe(part)
+    reference = reference_md5s(video, "h264")
+    check_parts(parts, reference[:sum(len(recorded_md5s(p)) for p in parts)])
+    expect(len(recorded_md5s(out)) == 100, "the first part is not four seconds")
+
+
+def case_segment_shorter_than_gop(ctx):
+    """Asked for a file a second while key frames come every two: the files that start take
+    consecutive numbers, each two seconds long."""
+    video = ctx.fixture("h264-aud.264")
+    out = ctx.path("seg.asf")
+    # 25 pictures a GOP at 12.5 a second: a key frame every two seconds.
+    ctx.record("--video", video, "--fps", "12.5", "--segment-time", "1", "-o", out)
+    made = sorted(n for n in os.listdir(ctx.work) if n.endswith(".asf"))
+    expected = ["seg-001.asf", "seg-002.asf", "seg-003.asf", "seg.asf"]
+    expect(made == expected, f"files {made}, expected {expected}")
+    parts = [ctx.path(n) for n in ["seg.asf", "seg-001.asf", "seg-002.asf", "seg-003.asf"]]
+    for part in parts:
+        ctx.probe(part)
+    check_parts(parts, reference_md5s(video, "h264"))
+    expect([len(recorded_md5s(p)) for p in parts] == [25, 25, 25, 25], "parts are not two seconds each")
+
+
+# The command line: (arguments, exit code 0 or not, words standard error or output must hold).
+CLI_CASES = {
+    "version": (["--version"], True, "pelistra 0."),
+    "unknown-option": (["record", "--bogus", "-o", "x.asf"], False, "unknown option --bogus"),
+    "unknown-option-with-value": (["record", "-o", "x.asf", "--frames=3"], False, "unknown option --frames"),
+    "range-in-words": (["record", "--duration", "-1", "-o", "x.asf"], False, "--duration: must be more than 0 seconds"),
+    "whole-range-in-words": (["record", "--max-size", "5", "-o", "x.asf"], False, "from 11 to 4194303, not 5"),
+    "unknown-command": (["recrod", "-o", "x.asf"], False, "unknown command recrod"),
+    "extension-warning": (["record", "--duration", "1", "-q", "-o", "{work}/out.mp4"], True,
+                          "warning: {work}/out.mp4 is written as ASF"),
+}
+
+
+def case_cli(ctx, case):
+    args, succeeds, words = CLI_CASES[case]
+    args = [a.replace("{work}", ctx.work) for a in args]
+    words = words.replace("{work}", ctx.work)
+    proc = run([ctx.pelistra, *args], check=False, text=True, timeout=60, cwd=ctx.work)
+    said = proc.stdout + proc.stderr
+    expect((proc.returncode == 0) == succeeds, f"exit {proc.returncode}: {said!r}")
+    expect(words in said, f"expected {words!r} in {said!r}")
+    expect(len(said) < 400, f"more than a clear message: {said!r}")
+    expect_words(said)
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--list", action="store_true")
@@ -387,7 +625,7 @@ def main():
         os.environ["PELISTRA_ROOT"] = os.path.join(work, ".root")
         inputs = os.path.join(work, "case")
         os.mkdir(inputs)
-        ctx = Context(args.bin, args.fixtures, inputs)
+        ctx = Context(os.path.abspath(args.bin), os.path.abspath(args.fixtures), inputs)
         kind, _, name = args.case.partition(".")
         try:
             if kind == "format":
@@ -405,6 +643,19 @@ def main():
                 case_sigint(ctx)
             elif kind == "bad":
                 case_bad(ctx, name)
+            elif args.case == "kill.live":
+                case_kill_live(ctx)
+            elif kind == "limit":
+                case_limit(ctx, name)
+            elif args.case == "guard.rotated-name-exists":
+                case_rotated_name_exists(ctx)
+            elif kind == "guard":
+                case, _, y = name.partition("+")
+                case_guard(ctx, case, bool(y))
+            elif args.case == "naming.segment-shorter-than-gop":
+                case_segment_shorter_than_gop(ctx)
+            elif kind == "cli":
+                case_cli(ctx, name)
             else:
                 raise Failure(f"no case {args.case}")
         except Failure as failure:

@@ -3,14 +3,9 @@
 #include "filter/asf_muxer.h"
 #include "platform/com/runtime.h"
 #include "platform/win/module.h"
+#include "tools/pelistra/status_text.h"
 
 namespace {
-
-std::string Hex(HRESULT hr) {
-  char text[16];
-  std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(hr));
-  return text;
-}
 
 using GetClassObjectProc = HRESULT (*)(REFCLSID, REFIID, void**);
 
@@ -29,12 +24,12 @@ HRESULT CreateFromModule(const std::string& path, IBaseFilter** muxer, std::stri
   IClassFactory* factory = nullptr;
   HRESULT hr = getClassObject(CLSID_VelderMuxer, IID_IClassFactory, reinterpret_cast<void**>(&factory));
   if (FAILED(hr)) {
-    *error = path + " does not provide the muxer (" + Hex(hr) + ")";
+    *error = path + " does not provide the muxer: " + StatusText(hr);
     return hr;
   }
   hr = factory->CreateInstance(nullptr, IID_IBaseFilter, reinterpret_cast<void**>(muxer));
   factory->Release();
-  if (FAILED(hr)) *error = "the muxer in " + path + " could not be created (" + Hex(hr) + ")";
+  if (FAILED(hr)) *error = "the muxer in " + path + " could not be created: " + StatusText(hr);
   return hr;
 }
 

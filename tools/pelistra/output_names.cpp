@@ -44,14 +44,22 @@ bool OutputNames::Parse(const std::string& output, std::string* error) {
     zero_pad_ = zero;
     width_ = width;
   }
+  const size_t slash = output.rfind('/');
+  folder_ = slash == std::string::npos ? "" : output.substr(0, slash + 1);
   if (field != std::string::npos) {
+    folder_ = Unescape(folder_);
+    // All files of a recording share one folder, so the names an input could take are found by
+    // looking into that folder alone.
+    if (slash != std::string::npos && field < slash) {
+      *error = "the output name " + output + " has its number field in the folder: put it in the file's name";
+      return false;
+    }
     has_field_ = true;
     before_ = Unescape(output.substr(0, field));
     after_ = Unescape(output.substr(fieldEnd));
     return true;
   }
   // The extension is the last dot of the file's own name, unless the name starts with it.
-  const size_t slash = output.rfind('/');
   const size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
   const size_t dot = output.rfind('.');
   const size_t cut = dot != std::string::npos && dot > nameStart ? dot : output.size();
@@ -67,4 +75,29 @@ std::string OutputNames::Name(unsigned index) const {
   char number[128];
   std::snprintf(number, sizeof number, zero_pad_ ? "%0*u" : "%*u", static_cast<int>(width_), index);
   return before_ + number + after_;
+}
+
+bool OutputNames::IndexOf(const std::string& path, unsigned* index) const {
+  if (!has_field_ && path == output_) {
+    *index = 0;
+    return true;
+  }
+  if (path.size() <= before_.size() + after_.size() || path.compare(0, before_.size(), before_) != 0 ||
+      path.compare(path.size() - after_.size(), after_.size(), after_) != 0)
+    return false;
+  const std::string number = path.substr(before_.size(), path.size() - before_.size() - after_.size());
+  // Digits after any padding, few enough for an index; the name written back must be this one.
+  size_t first = number.find_first_not_of(' ');
+  if (first == std::string::npos) return false;
+  while (first + 1 < number.size() && number[first] == '0') ++first;
+  if (number.size() - first > 9) return false;
+  unsigned value = 0;
+  for (size_t i = first; i < number.size(); ++i) {
+    if (number[i] < '0' || number[i] > '9') return false;
+    value = value * 10 + static_cast<unsigned>(number[i] - '0');
+  }
+  if (!has_field_ && value == 0) return false;  // the first file is OUTPUT itself
+  if (Name(value) != path) return false;
+  *index = value;
+  return true;
 }

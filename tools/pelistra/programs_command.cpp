@@ -10,6 +10,7 @@
 #include "platform/shell/process.h"
 #include "platform/win/event.h"
 #include "platform/win/last_error.h"
+#include "tools/pelistra/status_text.h"
 
 namespace {
 
@@ -107,7 +108,8 @@ int RemoveProgram(const std::string& name, std::ostream& err) {
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process{};
   if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
-    err << "pelistra programs: cannot start \"" << program.uninstall << "\" (error " << GetLastError() << ")\n";
+    err << "pelistra programs: cannot start \"" << program.uninstall
+        << "\": " << StatusText(HRESULT_FROM_WIN32(GetLastError())) << "\n";
     return 3;
   }
   WaitForSingleObject(process.hProcess, INFINITE);

@@ -7,22 +7,29 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <ctime>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <vector>
 
 #include "filter/asf_muxer.h"
 #include "platform/com/runtime.h"
 #include "platform/dshow/graph.h"
 #include "platform/win/text.h"
+#include "platform/wmf/file_events.h"
 #include "sources/parsed_source.h"
 #include "sources/pattern_source.h"
 #include "sources/source_filter.h"
 #include "sources/stream_pacer.h"
 #include "tools/pelistra/muxer_loader.h"
+#include "tools/pelistra/output_guard.h"
 #include "tools/pelistra/output_names.h"
+#include "tools/pelistra/recording_files.h"
+#include "tools/pelistra/status_text.h"
+#include "tools/pelistra/written_file.h"
 
 namespace {
 
@@ -35,7 +42,8 @@ void OnStopSignal(int) { g_stopRequested = true; }
 void OnNextFileSignal(int) { g_nextFileRequested = true; }
 
 // SIGINT and SIGTERM stop the recording, SIGUSR1 starts the next file; the old handlers come
-// back when the recording is over.
+// back when the recording is over. A file size limit (SIGXFSZ) must come back from the write that
+// meets it as a status the recording reports, not end the program.
 class SignalHandlers {
  public:
   SignalHandlers() {
@@ -44,11 +52,13 @@ class SignalHandlers {
     Install(SIGINT, OnStopSignal, &int_);
     Install(SIGTERM, OnStopSignal, &term_);
     Install(SIGUSR1, OnNextFileSignal, &usr1_);
+    Install(SIGXFSZ, SIG_IGN, &xfsz_);
   }
   ~SignalHandlers() {
     sigaction(SIGINT, &int_, nullptr);
     sigaction(SIGTERM, &term_, nullptr);
     sigaction(SIGUSR1, &usr1_, nullptr);
+    sigaction(SIGXFSZ, &xfsz_, nullptr);
   }
 
  private:
@@ -58,7 +68,7 @@ class SignalHandlers {
     sigemptyset(&action.sa_mask);
     sigaction(signal, &action, old);
   }
-  struct sigaction int_ {}, term_ {}, usr1_ {};
+  struct sigaction int_ {}, term_ {}, usr1_ {}, xfsz_ {};
 };
 
 // Picture size and rate of the built-in source.
@@ -69,12 +79,6 @@ constexpr double kToneFrequency = 1000;
 constexpr REFERENCE_TIME kPacingWindow = 5000000;
 constexpr int kEventWaitMs = 100;
 constexpr auto kProgressInterval = std::chrono::milliseconds(250);
-
-std::string Hex(HRESULT hr) {
-  char text[16];
-  std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(hr));
-  return text;
-}
 
 int Fail(const std::string& message) {
   std::fprintf(stderr, "pelistra record: %s\n", message.c_str());
@@ -146,10 +150,16 @@ std::string Megabytes(uint64_t bytes) {
   return text;
 }
 
-// A file this run wrote: present, and changed since the run began.
-bool WrittenSince(const std::string& path, time_t since) {
-  struct stat info {};
-  return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && info.st_mtime >= since;
+// Players choose how to read a file by its extension; an ASF file named .mp4 puzzles them.
+void WarnOfExtension(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  const size_t dot = path.rfind('.');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash) || dot == slash + 1) return;
+  std::string ext = path.substr(dot + 1);
+  for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (ext == "asf" || ext == "wmv" || ext == "wma") return;
+  std::fprintf(stderr, "pelistra record: warning: %s is written as ASF; players expect .asf, .wmv or .wma\n",
+               path.c_str());
 }
 
 // Why the output cannot be created, from its folder; empty when nothing is found.
@@ -171,24 +181,36 @@ struct Input {
 
 class Recording {
  public:
-  explicit Recording(const RecordOptions& options) : options_(options), pacer_(kPacingWindow) {}
+  explicit Recording(const RecordOptions& options)
+      : options_(options), pacer_(kPacingWindow), guard_(options.overwrite) {}
   ~Recording() {
+    // Nothing may call into a recording that is gone.
+    SetWriterFileObserver(nullptr, nullptr);
     for (Input& input : inputs_) SafeRelease(input.filter);
   }
   int Run();
 
  private:
   HRESULT OpenInput(std::unique_ptr<UnitSource> source, bool video, const char16_t* name);
+  std::string CheckOutputNames();
   void NextFile(const char* why);
+  static void OnFileEvent(const WriterFileEvent& event, void* context);
   void ShowProgress(bool final);
   std::string FailureText(HRESULT code);
+  std::string FileFailureText();
+  void ShowSummary(bool failed, bool stopped);
 
   const RecordOptions& options_;
   StreamPacer pacer_;
   std::vector<Input> inputs_;
   OutputNames names_;
-  std::mutex names_lock_;  // the video thread (segment time) and the main thread name files
-  std::vector<std::string> named_;
+  OutputGuard guard_;
+  // Choosing a name and handing it to the muxer is one step for the video thread (segment time)
+  // and the main thread (signal, size). Never taken by the writer's observer: a chooser holds it
+  // while the muxer takes its own lock, under which the writer raises its events.
+  std::mutex names_lock_;
+  RecordingFiles files_;
+  bool has_video_ = false, has_audio_ = false;
   IFileSinkFilter* sink_ = nullptr;
   REFERENCE_TIME next_segment_ = 0;
   std::chrono::steady_clock::time_point started_;
@@ -232,24 +254,61 @@ HRESULT Recording::OpenInput(std::unique_ptr<UnitSource> source, bool video, con
   return S_OK;
 }
 
-void Recording::NextFile(const char*) {
-  std::lock_guard<std::mutex> hold(names_lock_);
-  const std::string name = names_.Name(static_cast<unsigned>(named_.size()));
-  try {
-    named_.push_back(name);
-  } catch (...) {
-    return;
+// Before anything is opened: no name the recording may take leads to an input, and the first one
+// is free (or may be replaced).
+std::string Recording::CheckOutputNames() {
+  for (const std::string* input : {&options_.video, &options_.audio}) {
+    if (input->empty()) continue;
+    if (FAILED(guard_.AddInput(*input))) return "out of memory";
   }
-  sink_->SetFileName(Utf8ToWide(name).c_str(), nullptr);
+  std::string problem = guard_.CheckRotatedNames(names_);
+  if (problem.empty()) problem = guard_.CheckName(names_.Name(0));
+  return problem;
+}
+
+void Recording::NextFile(const char*) {
+  std::lock_guard<std::mutex> choosing(names_lock_);
+  try {
+    unsigned index = 0;
+    if (!files_.NextIndex(&index)) return;
+    const std::string name = names_.Name(index);
+    // Checked when chosen: the file may have appeared since the recording began.
+    const std::string problem = guard_.CheckName(name);
+    if (!problem.empty()) {
+      files_.Stop(problem);
+      return;
+    }
+    files_.SwitchRequested();
+    const HRESULT hr = sink_->SetFileName(Utf8ToWide(name).c_str(), nullptr);
+    if (FAILED(hr)) files_.Stop("the muxer refused the output name " + name + ": " + StatusText(hr));
+  } catch (const std::bad_alloc&) {
+    files_.Stop("out of memory");
+  }
+}
+
+void Recording::OnFileEvent(const WriterFileEvent& event, void* context) {
+  static_cast<Recording*>(context)->files_.OnEvent(event);
+}
+
+// The write failure in words, with what the file holds now.
+std::string Recording::FileFailureText() {
+  const RecordingFiles::WriteFailure failure = files_.Failure();
+  std::string text = "writing " + failure.path + " failed: " + StatusText(failure.status);
+  WrittenFile contents;
+  if (SUCCEEDED(ReadWrittenFile(failure.path, &contents)))
+    text += "; the file holds " + WrittenFileText(contents, has_video_, has_audio_);
+  else
+    text += "; the file holds nothing that can be played";
+  return text;
 }
 
 std::string Recording::FailureText(HRESULT code) {
   for (Input& input : inputs_) {
     std::string message;
     HRESULT hr = input.filter->Failure(&message);
-    if (FAILED(hr)) return message + (hr == E_STREAM_INVALID_DATA ? "" : " (" + Hex(hr) + ")");
+    if (FAILED(hr)) return message + (hr == E_STREAM_INVALID_DATA ? "" : ": " + StatusText(hr));
   }
-  return "the recording failed (" + Hex(code) + ")";
+  return "the recording failed: " + StatusText(code);
 }
 
 void Recording::ShowProgress(bool final) {
@@ -276,10 +335,9 @@ void Recording::ShowProgress(bool final) {
   char rate[32];
   std::snprintf(rate, sizeof rate, "  %.1f Mbit/s", elapsed > 0 ? static_cast<double>(bytes) * 8 / elapsed / 1e6 : 0.0);
   line += rate;
-  {
-    std::lock_guard<std::mutex> hold(names_lock_);
-    line += "  " + named_.back();
-  }
+  // The file being written, once the writer opened it; not a name still waiting for its switch.
+  const std::string current = files_.Current();
+  if (!current.empty()) line += "  " + current;
   double percent = -1;
   if (options_.duration > 0) percent = static_cast<double>(media) / 1e7 / options_.duration * 100;
   else if (sizes_known && total > 0) percent = static_cast<double>(read) / static_cast<double>(total) * 100;
@@ -296,7 +354,10 @@ void Recording::ShowProgress(bool final) {
 int Recording::Run() {
   std::string error;
   if (!names_.Parse(options_.output, &error)) return Fail(error);
-  named_.push_back(names_.Name(0));
+  WarnOfExtension(names_.Name(0));
+  // Before any input or output is opened: a refused name must leave every file as it was.
+  error = CheckOutputNames();
+  if (!error.empty()) return Fail(error);
 
   // Inputs first: a bad input is refused before any file exists.
   const bool pattern = options_.testSource || (options_.video.empty() && options_.audio.empty());
@@ -323,8 +384,8 @@ int Recording::Run() {
   if (hr == E_ABORT) return Fail("stopped before the recording began");
   if (FAILED(hr)) return 1;
 
-  const bool hasVideo = inputs_.front().video;
-  if (!hasVideo && (options_.maxSize > 0 || options_.segmentTime > 0))
+  for (const Input& input : inputs_) (input.video ? has_video_ : has_audio_) = true;
+  if (!has_video_ && (options_.maxSize > 0 || options_.segmentTime > 0))
     return Fail("--max-size and --segment-time need a video stream: files switch at key frames");
 
   Ref<IBaseFilter> muxer;
@@ -332,19 +393,19 @@ int Recording::Run() {
   if (FAILED(hr)) return Fail(error);
   Ref<IGraphBuilder> graph;
   hr = CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder, graph.out_void());
-  if (FAILED(hr)) return Fail("cannot create the filter graph (" + Hex(hr) + ")");
+  if (FAILED(hr)) return Fail("cannot create the filter graph: " + StatusText(hr));
   hr = graph->AddFilter(muxer.get(), u"Halvorn ASF Muxer");
-  if (FAILED(hr)) return Fail("cannot add the muxer to the graph (" + Hex(hr) + ")");
+  if (FAILED(hr)) return Fail("cannot add the muxer to the graph: " + StatusText(hr));
   for (Input& input : inputs_) {
     hr = graph->AddFilter(input.filter, input.video ? u"Video source" : u"Audio source");
-    if (FAILED(hr)) return Fail("cannot add a source to the graph (" + Hex(hr) + ")");
+    if (FAILED(hr)) return Fail("cannot add a source to the graph: " + StatusText(hr));
     Ref<IPin> in;
     hr = muxer->FindPin(input.video ? u"Video In" : u"Audio In", in.out());
     if (FAILED(hr)) return Fail("the muxer has no " + std::string(input.video ? "video" : "audio") + " input pin");
     hr = graph->ConnectDirect(input.filter->OutputPin(), in.get(), nullptr);
     if (FAILED(hr))
-      return Fail("the muxer does not take the " + std::string(input.video ? "video" : "audio") + " stream (" +
-                  Hex(hr) + ")");
+      return Fail("the muxer does not take the " + std::string(input.video ? "video" : "audio") + " stream: " +
+                  StatusText(hr));
   }
 
   Ref<IFileSinkFilter> sink;
@@ -355,27 +416,40 @@ int Recording::Run() {
       FAILED(hr = muxer->QueryInterface(IID_IASFMuxer, settings.out_void())) ||
       FAILED(hr = graph->QueryInterface(IID_IMediaControl, control.out_void())) ||
       FAILED(hr = graph->QueryInterface(IID_IMediaEvent, events.out_void())))
-    return Fail("the muxer or the graph lacks an interface (" + Hex(hr) + ")");
+    return Fail("the muxer or the graph lacks an interface: " + StatusText(hr));
   sink_ = sink.get();
-  hr = sink->SetFileName(Utf8ToWide(named_.front()).c_str(), nullptr);
-  if (FAILED(hr)) return Fail("the muxer refused the output name " + named_.front() + " (" + Hex(hr) + ")");
+  const std::string first = names_.Name(0);
+  // Again as it is handed over: the inputs may have taken their time to open.
+  error = guard_.CheckName(first);
+  if (!error.empty()) return Fail(error);
+  hr = sink->SetFileName(Utf8ToWide(first).c_str(), nullptr);
+  if (FAILED(hr)) return Fail("the muxer refused the output name " + first + ": " + StatusText(hr));
   if (options_.maxSize > 0) {
     hr = settings->SetMaxFileSize(options_.maxSize);
     if (FAILED(hr)) return Fail("--max-size must be more than 10 and less than 4194304 MB");
   }
-  if (options_.videoBitrate > 0) settings->SetVideoBitrate(options_.videoBitrate);
+  if (options_.videoBitrate > 0) {
+    hr = settings->SetVideoBitrate(options_.videoBitrate);
+    if (FAILED(hr)) return Fail("the muxer refused the video bit rate: " + StatusText(hr));
+  }
+  SetWriterSyncInterval(static_cast<uint32_t>(options_.fsync * 1000 + 0.5));
+  SetWriterFileObserver(&Recording::OnFileEvent, this);
 
-  const time_t since = std::time(nullptr) - 1;
   started_ = std::chrono::steady_clock::now();
   hr = control->Run();
   if (FAILED(hr)) {
+    // The graph did not start; stopping what did start is all that is left, whatever it says.
     control->Stop();
-    std::string why = OutputProblem(named_.front());
-    return Fail("cannot write " + named_.front() + ": " + (why.empty() ? "the muxer could not start (" + Hex(hr) + ")" : why));
+    SetWriterFileObserver(nullptr, nullptr);
+    // The folder tells more than the status of the open; the writer's status more than the graph's.
+    std::string why = OutputProblem(first);
+    if (why.empty() && files_.Failure().failed) why = StatusText(files_.Failure().status);
+    return Fail("cannot write " + first + ": " + (why.empty() ? "the muxer could not start: " + StatusText(hr) : why));
   }
 
-  int status = 0;
+  bool failed = false;
   bool stopped = false;
+  std::string abortText;
   auto lastProgress = started_;
   for (;;) {
     LONG code = 0;
@@ -388,19 +462,26 @@ int Recording::Run() {
       } else if (code == EC_COMPLETE) {
         break;
       } else if (code == EC_ERRORABORT || code == EC_USERABORT) {
-        ShowProgress(true);
-        Fail(FailureText(static_cast<HRESULT>(param1)));
-        status = 1;
+        failed = true;
+        abortText = FailureText(static_cast<HRESULT>(param1));
         break;
       }
+    }
+    if (files_.MustStop()) {
+      failed = true;
+      break;
     }
     if (g_stopRequested) {
       stopped = true;
       break;
     }
     if (g_nextFileRequested.exchange(false)) {
-      if (hasVideo) NextFile("signal");
-      else std::fprintf(stderr, "pelistra record: an audio-only recording does not switch files\n");
+      if (!has_video_)
+        std::fprintf(stderr, "pelistra record: an audio-only recording does not switch files\n");
+      else if (inputs_.front().filter->Progress().units == 0)
+        std::fprintf(stderr, "pelistra record: no picture recorded yet: the first file goes on\n");
+      else
+        NextFile("signal");
     }
     const auto now = std::chrono::steady_clock::now();
     if (now - lastProgress >= kProgressInterval) {
@@ -408,39 +489,53 @@ int Recording::Run() {
       lastProgress = now;
     }
   }
-  // Stopping the graph ends the current file: its header gets the final sizes and the index.
+  // Stopping the graph ends the current file: its header gets the final sizes and the index. A
+  // failure to write them comes as a file event.
   hr = control->Stop();
-  if (progress_shown_ && status == 0) ShowProgress(true);
-  if (FAILED(hr) && status == 0) {
-    Fail("stopping the recording failed (" + Hex(hr) + ")");
-    status = 1;
-  }
+  SetWriterFileObserver(nullptr, nullptr);
+  if (progress_shown_) ShowProgress(true);
 
-  std::vector<std::string> written;
-  {
-    std::lock_guard<std::mutex> hold(names_lock_);
-    for (const std::string& name : named_)
-      if (WrittenSince(name, since)) written.push_back(name);
-  }
-  if (!options_.quiet) {
-    REFERENCE_TIME media = 0;
-    uint64_t bytes = 0, frames = 0, blocks = 0;
-    for (Input& input : inputs_) {
-      const SourceProgress& p = input.filter->Progress();
-      media = std::max(media, p.time.load());
-      bytes += p.bytes;
-      (input.video ? frames : blocks) = p.units;
+  // The first cause wins: a write failure names its file, then a refused name, then the stream's.
+  const bool fileFailed = files_.Failure().failed;
+  const bool outOfMemory = files_.OutOfMemory();
+  const std::string reason = files_.StopReason();
+  if (fileFailed) Fail(FileFailureText());
+  else if (!reason.empty()) Fail(reason);
+  else if (!abortText.empty()) Fail(abortText);
+  else if (outOfMemory) Fail("out of memory");
+  else if (FAILED(hr)) Fail("stopping the recording failed: " + StatusText(hr));
+  failed = failed || fileFailed || !reason.empty() || outOfMemory || FAILED(hr);
+  if (!options_.quiet) ShowSummary(failed, stopped);
+  return failed ? 1 : 0;
+}
+
+// What reached the files, read back from them.
+void Recording::ShowSummary(bool failed, bool stopped) {
+  const std::vector<std::string> files = files_.Opened();
+  WrittenFile total;
+  bool first = true;
+  for (const std::string& file : files) {
+    WrittenFile contents;
+    // One that cannot be read back counts its bytes alone, as the read leaves it: the summary
+    // still lists it, and a failure was reported on its own.
+    (void)ReadWrittenFile(file, &contents);
+    total.frames += contents.frames;
+    total.audioBlocks += contents.audioBlocks;
+    // Files follow each other in the recording's time: together they span from the first start.
+    if (contents.end > contents.start) {
+      total.start = first ? contents.start : std::min(total.start, contents.start);
+      total.end = first ? contents.end : std::max(total.end, contents.end);
+      first = false;
     }
-    std::string list;
-    for (size_t i = 0; i < written.size() && i < 3; ++i) list += (i ? ", " : "") + written[i];
-    if (written.size() > 3) list += ", ... " + written.back();
-    std::fprintf(stderr, "%s %.2f s (%llu frames, %llu audio blocks, %s) into %zu file%s: %s\n",
-                 status ? "recorded before the failure:" : stopped ? "stopped after" : "recorded",
-                 static_cast<double>(media) / 1e7, static_cast<unsigned long long>(frames),
-                 static_cast<unsigned long long>(blocks), Megabytes(bytes).c_str(), written.size(),
-                 written.size() == 1 ? "" : "s", list.empty() ? "none" : list.c_str());
+    total.bytes += contents.bytes;
   }
-  return status;
+  std::string list;
+  for (size_t i = 0; i < files.size() && i < 3; ++i) list += (i ? ", " : "") + files[i];
+  if (files.size() > 3) list += ", ... " + files.back();
+  std::fprintf(stderr, "%s %s into %zu file%s: %s\n",
+               failed ? "recorded before the failure:" : stopped ? "stopped after" : "recorded",
+               WrittenFileText(total, has_video_, has_audio_).c_str(), files.size(), files.size() == 1 ? "" : "s",
+               list.empty() ? "none" : list.c_str());
 }
 
 }  // namespace
@@ -448,7 +543,7 @@ int Recording::Run() {
 int RunRecord(const RecordOptions& options) {
   SignalHandlers signals;
   HRESULT hr = CoInitialize(nullptr);
-  if (FAILED(hr)) return Fail("cannot start COM (" + Hex(hr) + ")");
+  if (FAILED(hr)) return Fail("cannot start COM: " + StatusText(hr));
   int status;
   {
     Recording recording(options);
@@ -458,6 +553,47 @@ int RunRecord(const RecordOptions& options) {
   return status;
 }
 
+namespace {
+
+// The sync interval is handed on in milliseconds of 32 bits; a day is more than anyone needs.
+constexpr double kMaxSyncSeconds = 86400;
+
+// A number of seconds above zero, refused in words (the library's own range names the largest
+// double in full).
+CLI::Validator PositiveSeconds(double most = 0) {
+  return CLI::Validator(
+      [most](std::string& text) -> std::string {
+        double value = 0;
+        if (!CLI::detail::lexical_cast(text, value)) return "'" + text + "' is not a number of seconds";
+        if (!(value > 0)) return "must be more than 0 seconds, not " + text;
+        if (most > 0 && value > most) {
+          char limit[32];
+          std::snprintf(limit, sizeof limit, "%g", most);
+          return "must be at most " + std::string(limit) + " seconds, not " + text;
+        }
+        return "";
+      },
+      "SECONDS");
+}
+
+// The muxer's size limit, in MB.
+constexpr unsigned long long kMinMaxSize = 11, kMaxMaxSize = 4194303;
+
+// A whole number in a range, refused in words.
+CLI::Validator WholeNumber(unsigned long long least, unsigned long long most, const char* unit) {
+  return CLI::Validator(
+      [least, most, unit](std::string& text) -> std::string {
+        unsigned long long value = 0;
+        const bool number = !text.empty() && text[0] != '-' && CLI::detail::lexical_cast(text, value);
+        if (number && value >= least && value <= most) return "";
+        return "must be a whole number of " + std::string(unit) + " from " + std::to_string(least) + " to " +
+               std::to_string(most) + ", not " + text;
+      },
+      unit);
+}
+
+}  // namespace
+
 void AddRecordCommand(CLI::App& app, int& exitCode) {
   auto options = std::make_shared<RecordOptions>();
   CLI::App* cmd = app.add_subcommand("record", "Record video and audio into ASF files, without re-encoding");
@@ -466,7 +602,8 @@ void AddRecordCommand(CLI::App& app, int& exitCode) {
       "MPEG-4 Part 2 elementary streams, MJPEG, Y4M (4:2:0); audio: WAV. \"-\" reads standard input.\n"
       "Output files: OUTPUT, then OUTPUT's stem plus -001, -002... (or OUTPUT's own number field,\n"
       "as in rec-%03d.asf). SIGUSR1 starts the next file at the next key frame; SIGINT or SIGTERM\n"
-      "ends the recording with the current file complete.\n\n"
+      "ends the recording with the current file complete. An output file that exists is replaced only\n"
+      "with -y; one that is an input, never.\n\n"
       "Examples:\n"
       "  pelistra record --duration 10 -o demo.asf\n"
       "  pelistra record --video clip.264 --audio sound.wav -o clip.asf\n"
@@ -479,13 +616,18 @@ void AddRecordCommand(CLI::App& app, int& exitCode) {
   cmd->add_option("--audio", options->audio, "Audio input: a WAV file, or - for standard input");
   cmd->add_flag("--test-source", options->testSource, "Built-in test pattern and tone for the streams not named");
   cmd->add_option("--duration", options->duration, "Stop after this many seconds of media time")
-      ->check(CLI::PositiveNumber);
+      ->check(PositiveSeconds());
   cmd->add_flag("--live", options->live, "Time samples by the clock as they arrive (camera or encoder on a pipe)");
-  cmd->add_option("--max-size", options->maxSize, "Start a new file when one reaches about this many MB (more than 10)");
+  cmd->add_option("--max-size", options->maxSize, "Start a new file when one reaches about this many MB (more than 10)")
+      ->check(WholeNumber(kMinMaxSize, kMaxMaxSize, "MB"));
   cmd->add_option("--segment-time", options->segmentTime, "Start a new file every this many seconds of media time")
-      ->check(CLI::PositiveNumber);
-  cmd->add_option("--video-bitrate", options->videoBitrate, "Video bit rate written into the file's profile (bit/s)");
+      ->check(PositiveSeconds());
+  cmd->add_option("--video-bitrate", options->videoBitrate, "Video bit rate written into the file's profile (bit/s)")
+      ->check(WholeNumber(1, UINT32_MAX, "bit/s"));
   cmd->add_option("--module", options->module, "The muxer module to load (default: registered, else beside the program)");
+  cmd->add_option("--fsync", options->fsync, "Force written packets to the disk at least every this many seconds")
+      ->check(PositiveSeconds(kMaxSyncSeconds));
+  cmd->add_flag("-y,--overwrite", options->overwrite, "Replace output files that exist (never an input)");
   cmd->add_flag("-q,--quiet", options->quiet, "No progress line and no summary");
   cmd->add_option("-o,--output", options->output, "The first output file")->required();
   cmd->callback([options, cmd, &exitCode] {

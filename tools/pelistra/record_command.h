@@ -22,6 +22,8 @@ struct RecordOptions {
   unsigned videoBitrate = 0;
   std::string module;
   bool quiet = false;
+  bool overwrite = false;   // replace an existing output file (never an input)
+  double fsync = 0;         // seconds between forced writes to stable storage; 0: left to the system
   std::string output;
 };
 
