@@ -16,7 +16,7 @@ void MakeKindKey(Problem::Severity severity, const std::string& message, std::st
 
 }  // namespace
 
-void ProblemList::Add(Problem::Severity severity, uint64_t offset, std::string message) {
+size_t ProblemList::Add(Problem::Severity severity, uint64_t offset, std::string message) {
   if (severity == Problem::Severity::Error) hasErrors_ = true;
   offset += offsetBase_;
   MakeKindKey(severity, message, key_);
@@ -31,18 +31,19 @@ void ProblemList::Add(Problem::Severity severity, uint64_t offset, std::string m
         ++overflow.more;
         if (severity == Problem::Severity::Error) overflow.severity = severity;
       }
-      return;
+      return SIZE_MAX;
     }
     it = kinds_.emplace(key_, Kind{}).first;
   }
   Kind& kind = it->second;
   if (kind.shown >= kShownPerKind) {
     ++items_[kind.lastItem].more;
-    return;
+    return kind.lastItem;
   }
   ++kind.shown;
   kind.lastItem = items_.size();
   items_.push_back({severity, offset, std::move(message), 0});
+  return kind.shown == kShownPerKind ? kind.lastItem : SIZE_MAX;
 }
 
 void ProblemList::Clear() {

@@ -24,8 +24,12 @@ class ProblemList {
   static constexpr size_t kShownPerKind = 3;
   static constexpr size_t kMaxKinds = 64;
 
-  // Throws std::bad_alloc like any container; the reader turns it into E_OUTOFMEMORY.
-  void Add(Problem::Severity severity, uint64_t offset, std::string message);
+  // Throws std::bad_alloc like any container; the reader turns it into E_OUTOFMEMORY. Returns
+  // the listed item that counts further problems of this kind once the kind is full, else
+  // SIZE_MAX: a caller with a problem that may come millions of times can then count the next
+  // ones with AddMore, without making their messages.
+  size_t Add(Problem::Severity severity, uint64_t offset, std::string message);
+  void AddMore(size_t item) { ++items_[item].more; }
   void Clear();
   // Added to every offset given to Add: the header of a framed stream does not start at 0.
   void SetOffsetBase(uint64_t base) { offsetBase_ = base; }

@@ -680,6 +680,7 @@ HRESULT Reader::ReadObjects(const ObjectVisitor& visit, ObjectBytes bytes) {
     const uint32_t packetSize = file_.minPacketSize;
     std::vector<uint8_t> shortPacket;  // a chunk that left its padding out, padded again
     std::fill(std::begin(totals_), std::end(totals_), StreamTotals());
+    prerollWarnings_ = SIZE_MAX;
     lastSendMs_ = 0;
     lastSendEndMs_ = 0;
     maxPresentationMs_ = 0;
@@ -803,8 +804,11 @@ void Reader::ParsePacket(const uint8_t* packet, uint64_t base, uint64_t number, 
       ++totals.objects;
       totals.bytes += object.size;
       maxPresentationMs_ = std::max(maxPresentationMs_, object.presentationMs);
-      if (object.presentationMs < file_.prerollMs)
-        Warn(payloadAt, "stream " + std::to_string(stream) + ": presentation time " + std::to_string(object.presentationMs) + " before the preroll");
+      if (object.presentationMs < file_.prerollMs) {
+        // Can come with every object: past the first few, counted without making a message.
+        if (prerollWarnings_ != SIZE_MAX) problems_.AddMore(prerollWarnings_);
+        else prerollWarnings_ = problems_.Add(Problem::Severity::Warning, payloadAt, "stream " + std::to_string(stream) + ": presentation time " + std::to_string(object.presentationMs) + " before the preroll");
+      }
       if (object.keyFrame) {
         ++totals.keyFrames;
         for (auto& s : indexed) {

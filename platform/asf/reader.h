@@ -164,6 +164,7 @@ class Reader {
   uint64_t indexEntriesKept_ = 0;
 
   const StreamInfo* byNumber_[128] = {};  // into streams_, set once the header is read
+  size_t prerollWarnings_ = SIZE_MAX;     // the item counting them, once a few are listed
   StreamTotals totals_[128] = {};
   uint32_t lastSendMs_ = 0;
   uint64_t lastSendEndMs_ = 0;

@@ -148,9 +148,12 @@ void PrintTextTail(const asf::Reader& r, std::ostream& out) {
   }
 }
 
+// One line per object, and a file can hold millions: formatted in one go, not field by field.
 void PrintTextFrame(const asf::MediaObject& o, std::ostream& out) {
-  out << "frame stream " << o.stream << " time " << o.presentationMs << " ms size " << o.size
-      << (o.keyFrame ? " key" : "") << "\n";
+  char line[96];
+  const int n = snprintf(line, sizeof line, "frame stream %u time %u ms size %u%s\n", o.stream, o.presentationMs, o.size,
+                         o.keyFrame ? " key" : "");
+  out.write(line, n);
 }
 
 void PrintJsonHead(const asf::Reader& r, const std::string& path, std::ostream& out) {
@@ -175,8 +178,10 @@ void PrintJsonHead(const asf::Reader& r, const std::string& path, std::ostream& 
 }
 
 void PrintJsonFrame(const asf::MediaObject& o, bool first, std::ostream& out) {
-  out << (first ? "\n" : ",\n") << "    {\"stream\": " << o.stream << ", \"time_ms\": " << o.presentationMs
-      << ", \"size\": " << o.size << ", \"key\": " << (o.keyFrame ? "true" : "false") << "}";
+  char line[128];
+  const int n = snprintf(line, sizeof line, "%s    {\"stream\": %u, \"time_ms\": %u, \"size\": %u, \"key\": %s}",
+                         first ? "\n" : ",\n", o.stream, o.presentationMs, o.size, o.keyFrame ? "true" : "false");
+  out.write(line, n);
 }
 
 void PrintJsonTail(const asf::Reader& r, std::ostream& out) {
