@@ -888,11 +888,9 @@ void Reader::ParsePacket(const uint8_t* packet, uint64_t base, uint64_t number, 
       }
       // The object's bytes are at most what the packets still to come can carry.
       const uint64_t remaining = (packetsInFile_ - number) * uint64_t{packetSize};
-      if (objectSize > remaining + payloadLength) {
-        const std::string what = "stream " + std::to_string(stream) + ": object size " + std::to_string(objectSize) + " exceeds the data left";
-        // Where a recording was cut short, its last objects are.
-        if (Unfinished()) Warn(payloadAt, what + ", recording cut short");
-        else bad(what);
+      // Where a recording was cut short its last object is, and is reported incomplete at the end.
+      if (objectSize > remaining + payloadLength && !Unfinished()) {
+        bad("stream " + std::to_string(stream) + ": object size " + std::to_string(objectSize) + " exceeds the data left");
         continue;
       }
       p.active = true;
