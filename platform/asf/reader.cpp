@@ -5,6 +5,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <new>
+#include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -378,7 +379,8 @@ bool Reader::ParseHeader(const uint8_t* h, uint64_t size) {
   }
   uint32_t children = 0;
   bool haveExtension = false;
-  std::vector<std::pair<uint16_t, uint32_t>> bitrates;
+  // By stream number: a header can repeat the object, but only 127 streams can have a rate.
+  std::optional<uint32_t> bitrates[128];
   uint64_t at = kHeaderObjectFixedSize;
   while (at < size) {
     if (size - at < kObjectHeaderSize) {
@@ -436,7 +438,7 @@ bool Reader::ParseHeader(const uint8_t* h, uint64_t size) {
       c.U16(count);
       for (uint32_t i = 0; i < count && c.Ok(); ++i) {
         uint32_t flags = 0, rate = 0;
-        if (c.U16(flags) && c.U32(rate)) bitrates.push_back({static_cast<uint16_t>(flags & 0x7F), rate});
+        if (c.U16(flags) && c.U32(rate)) bitrates[flags & 0x7F] = rate;
       }
       if (!c.Ok()) Error(at, "Stream Bitrate Properties records run past the object");
     } else if (id == kDataObject || id == kHeaderObject || id == kSimpleIndexObject) {
@@ -483,12 +485,13 @@ bool Reader::ParseHeader(const uint8_t* h, uint64_t size) {
     it->averageTimePerFrame = e.averageTimePerFrame;
   }
   extended_.clear();
-  for (const auto& record : bitrates) {
-    const uint16_t number = record.first;
+  for (uint16_t number = 0; number < 128; ++number) {
+    if (!bitrates[number]) continue;
     auto it = std::find_if(streams_.begin(), streams_.end(), [&](const StreamInfo& s) { return s.number == number; });
     if (it == streams_.end()) Warn(0, "bitrate record for undeclared stream " + std::to_string(number));
-    else it->bitrate = record.second;
+    else it->bitrate = *bitrates[number];
   }
+
   std::sort(streams_.begin(), streams_.end(), [](const StreamInfo& a, const StreamInfo& b) { return a.number < b.number; });
   return true;
 }
@@ -586,6 +589,11 @@ void Reader::ParseExtendedStreamProperties(const uint8_t* p, uint64_t size, uint
     return;
   }
   // Stream Properties may come before or after the extension; merged at the end of the header.
+  // One per stream; past a few more than there can be streams, the rest are only counted.
+  if (extended_.size() >= 256) {
+    Error(at, "more Extended Stream Properties than there can be streams");
+    return;
+  }
   Extended e;
   e.number = GetU16(p + 72);
   e.at = at;
