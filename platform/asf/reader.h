@@ -69,7 +69,7 @@ struct MediaObject {
   bool keyFrame = false;
   bool compressed = false;  // one of the sub-payloads of a compressed payload
   uint64_t firstPacket = 0;
-  const uint8_t* data = nullptr;  // valid during the visit only
+  const uint8_t* data = nullptr;  // valid during the visit only; null when read without bytes
   uint32_t size = 0;
 };
 
@@ -128,7 +128,7 @@ class Reader {
   };
   HRESULT Start();
   bool ReadAt(uint64_t offset, void* out, size_t size) const { return source_.ReadAt(offset, out, size); }
-  bool OpenFramedHeader(uint64_t& headerSize);
+  bool OpenFramedHeader(uint64_t& headerLimit);
   uint64_t FindPacketsEnd(uint64_t dataBytes);
   void CountFramedPackets();
   bool NextPacket(PacketWalk& walk, uint64_t& offset, uint32_t& length);
