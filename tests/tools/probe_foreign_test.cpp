@@ -39,7 +39,7 @@ FrameSizes ProbeFrames(const std::string& path) {
 // ffprobe numbers streams from 0 in header order; ours are numbered as the file numbers them.
 std::vector<std::vector<uint32_t>> FfprobeFrames(const std::string& path) {
   std::vector<std::vector<uint32_t>> frames;
-  std::istringstream in(Output("ffprobe -v quiet -show_entries packet=stream_index,size -of csv=p=0 '" + path + "'"));
+  std::istringstream in(Output("ffprobe -v quiet -show_entries packet=stream_index,size -of csv=p=0 '" + path + "' 2>/dev/null"));
   for (std::string line; std::getline(in, line);) {
     unsigned index = 0, size = 0;
     if (sscanf(line.c_str(), "%u,%u", &index, &size) != 2) continue;
