@@ -14,7 +14,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Every byte handed out must be readable.
     for (uint32_t i = 0; i < object.size; ++i) sum += object.data[i];
   });
-  // The way probe reads: objects without their bytes.
+  // The way probe reads: objects without their bytes; its status ignored for the same reason.
   (void)reader.ReadObjects(
       [&](const asf::MediaObject& object) { sum += object.data == nullptr ? 0 : 1; },
       asf::Reader::ObjectBytes::None);

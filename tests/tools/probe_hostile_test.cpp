@@ -79,7 +79,7 @@ ChildResult ProbeInChild(const std::string& path) {
   ChildResult r;
   if (child > 0) {
     if (read(fds[0], &r, sizeof r) != static_cast<ssize_t>(sizeof r)) r = {};
-    waitpid(child, nullptr, 0);
+    waitpid(child, nullptr, 0);  // the result came through the pipe; this only reaps the child
   }
   close(fds[0]);
   return r;
