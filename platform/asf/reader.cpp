@@ -5,8 +5,8 @@
 #include <cstring>
 #include <fcntl.h>
 #include <new>
+#include <optional>
 #include <sys/stat.h>
-#include <unordered_map>
 #include <unistd.h>
 
 #include "platform/asf/format.h"
@@ -16,6 +16,17 @@ namespace {
 
 // Headers are a few KiB; anything claiming more than this is refused rather than loaded.
 constexpr uint64_t kMaxHeaderSize = 16u << 20;
+// Real files use packets of a few KiB; a larger claim is refused before a buffer is made for it.
+constexpr uint32_t kMaxPacketSize = 16u << 20;
+// Length and property flags, send time, duration, and one payload's stream byte.
+constexpr uint32_t kMinPacketSize = 1 + 1 + 4 + 2 + 1;
+// A day of recording has 86,400 one-second entries. Past this many, the rest are not kept.
+constexpr uint64_t kMaxIndexEntries = 1u << 20;
+constexpr size_t kMaxIndexes = 128;
+// The chunked stream form: [$][type][WORD length] then, for header and data chunks, a DWORD
+// sequence number, a WORD and the length once more, then the payload.
+constexpr uint32_t kChunkHeadSize = 4;
+constexpr uint32_t kChunkExtraSize = 8;
 constexpr HRESULT kReadFailed = HRESULT_FROM_WIN32(30);  // ERROR_READ_FAULT
 
 // Bounds-checked little-endian reads over [p, end).
@@ -67,6 +78,11 @@ class Cursor {
   bool ok_ = true;
 };
 
+bool IsIndexObject(const uint8_t* id) {
+  const GUID g = GetGuid(id);
+  return g == kSimpleIndexObject || g == kIndexObject;
+}
+
 std::u16string DecodeUtf16(const uint8_t* p, uint32_t bytes) {
   std::u16string s;
   for (uint32_t i = 0; i + 1 < bytes; i += 2) s.push_back(static_cast<char16_t>(GetU16(p + i)));
@@ -84,47 +100,35 @@ struct Reader::Pending {
   bool keyFrame = false;
   uint64_t firstPacket = 0;
   uint64_t at = 0;
-  std::vector<uint8_t> data;
+  uint64_t received = 0;
+  std::vector<uint8_t> data;  // the bytes received, when the caller wants them
   bool haveLast = false;
   uint8_t lastNumber = 0;
 };
 
-Reader::~Reader() {
-  if (fd_ >= 0) close(fd_);
-}
+// A stream with a Simple Index: the packets its entries name, each with the earliest key frame
+// that begins there, filled in while the packets are read. Sized by the index, not the data.
+struct Reader::IndexedStream {
+  uint16_t stream = 0;
+  std::vector<std::pair<uint32_t, uint32_t>> starts;  // packet number, earliest key-frame time; sorted
+  uint32_t earliest = UINT32_MAX;                      // the stream's first key frame
+};
 
-bool Reader::HasErrors() const {
-  return std::any_of(problems_.begin(), problems_.end(),
-                     [](const Problem& p) { return p.severity == Problem::Severity::Error; });
-}
+Reader::~Reader() = default;
+
+bool Reader::Unfinished() const { return (file_.flags & kFlagBroadcast) != 0; }
 
 void Reader::Error(uint64_t offset, std::string message) {
-  problems_.push_back({Problem::Severity::Error, offset, std::move(message)});
+  problems_.Add(Problem::Severity::Error, offset, std::move(message));
 }
 void Reader::Warn(uint64_t offset, std::string message) {
-  problems_.push_back({Problem::Severity::Warning, offset, std::move(message)});
+  problems_.Add(Problem::Severity::Warning, offset, std::move(message));
 }
 
 const StreamInfo* Reader::FindStream(uint16_t number) const {
   for (const auto& s : streams_)
     if (s.number == number) return &s;
   return nullptr;
-}
-
-bool Reader::ReadAt(uint64_t offset, void* out, size_t size) const {
-  if (offset > size_ || size > size_ - offset) return false;
-  if (memory_) {
-    std::memcpy(out, memory_ + offset, size);
-    return true;
-  }
-  size_t done = 0;
-  while (done < size) {
-    ssize_t n = pread(fd_, static_cast<uint8_t*>(out) + done, size - done, static_cast<off_t>(offset + done));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<size_t>(n);
-  }
-  return true;
 }
 
 HRESULT Reader::Open(const std::string& path) {
@@ -135,18 +139,14 @@ HRESULT Reader::Open(const std::string& path) {
     close(fd);
     return E_INVALIDARG;
   }
-  if (fd_ >= 0) close(fd_);
-  fd_ = fd;
-  memory_ = nullptr;
-  size_ = static_cast<uint64_t>(st.st_size);
+  source_.SetFile(fd, static_cast<uint64_t>(st.st_size));
+  size_ = source_.Size();
   return Start();
 }
 
 HRESULT Reader::OpenMemory(const uint8_t* data, size_t size) {
-  if (fd_ >= 0) close(fd_);
-  fd_ = -1;
-  memory_ = data ? data : reinterpret_cast<const uint8_t*>("");
-  size_ = data ? size : 0;
+  source_.SetMemory(data, size);
+  size_ = source_.Size();
   return Start();
 }
 
@@ -154,97 +154,221 @@ HRESULT Reader::Start() {
   file_ = FileInfo();
   haveFileProperties_ = false;
   streams_.clear();
+  std::fill(std::begin(byNumber_), std::end(byNumber_), nullptr);
   title_.clear();
   indexes_.clear();
   extended_.clear();
-  problems_.clear();
-  keyFrames_.clear();
-  std::fill(std::begin(objectCounts_), std::end(objectCounts_), 0);
+  problems_.Clear();
+  std::fill(std::begin(totals_), std::end(totals_), StreamTotals());
+  framed_ = false;
+  headerBase_ = 0;
+  walkStart_ = 0;
   dataStart_ = dataEnd_ = packetsInFile_ = declaredPackets_ = 0;
   dataSizeUnknown_ = false;
+  tornBytes_ = 0;
+  indexEntriesKept_ = 0;
   lastSendMs_ = 0;
   lastSendEndMs_ = 0;
   maxPresentationMs_ = 0;
   try {
+    uint64_t headerLimit = size_;  // the header and the Data Object's head must end by here
     uint8_t top[kHeaderObjectFixedSize];
-    if (!ReadAt(0, top, sizeof top) || GetGuid(top) != kHeaderObject) {
-      Error(0, "not an ASF file: no Header Object at the start");
+    if (ReadAt(0, top, 2) && top[0] == '$' && top[1] == 'H' && !OpenFramedHeader(headerLimit)) return NS_E_INVALID_DATA;
+    if (!ReadAt(headerBase_, top, sizeof top) || GetGuid(top) != kHeaderObject) {
+      Error(headerBase_, "not an ASF file: no Header Object at the start");
       return NS_E_INVALID_DATA;
     }
     const uint64_t headerSize = GetU64(top + 16);
-    if (headerSize < kHeaderObjectFixedSize || headerSize > size_ || headerSize > kMaxHeaderSize) {
-      Error(16, "Header Object size " + std::to_string(headerSize) + " does not fit the file");
+    if (headerSize < kHeaderObjectFixedSize || headerSize > headerLimit - headerBase_ || headerSize > kMaxHeaderSize) {
+      Error(headerBase_ + 16, "Header Object size " + std::to_string(headerSize) + " does not fit the file");
       return NS_E_INVALID_DATA;
     }
     std::vector<uint8_t> header(headerSize);
-    if (!ReadAt(0, header.data(), header.size())) return kReadFailed;
-    if (!ParseHeader(header.data(), headerSize)) return NS_E_INVALID_DATA;
+    if (!ReadAt(headerBase_, header.data(), header.size())) return kReadFailed;
+    problems_.SetOffsetBase(headerBase_);
+    const bool parsed = ParseHeader(header.data(), headerSize);
+    problems_.SetOffsetBase(0);
+    if (!parsed) return NS_E_INVALID_DATA;
+    std::fill(std::begin(byNumber_), std::end(byNumber_), nullptr);
+    for (const auto& s : streams_) byNumber_[s.number & 0x7F] = &s;
 
+    const uint64_t dataAt = headerBase_ + headerSize;
     uint8_t data[kDataObjectHeaderSize];
-    if (!ReadAt(headerSize, data, sizeof data) || GetGuid(data) != kDataObject) {
-      Error(headerSize, "no Data Object directly after the header");
+    if (headerLimit - dataAt < sizeof data || !ReadAt(dataAt, data, sizeof data) || GetGuid(data) != kDataObject) {
+      Error(dataAt, "no Data Object directly after the header");
       return NS_E_INVALID_DATA;
     }
-    const bool broadcast = (file_.flags & kFlagBroadcast) != 0;
-    if (GetGuid(data + 24) != file_.fileId) Error(headerSize + 24, "Data Object File ID differs from File Properties");
-    if (data[48] != 1 || data[49] != 1) Warn(headerSize + 48, "Data Object reserved bytes are not 01 01");
+    const bool broadcast = Unfinished();
+    if (GetGuid(data + 24) != file_.fileId) Error(dataAt + 24, "Data Object File ID differs from File Properties");
+    if (data[48] != 1 || data[49] != 1) Warn(dataAt + 48, "Data Object reserved bytes are not 01 01");
     declaredPackets_ = GetU64(data + 40);
-    dataStart_ = headerSize + kDataObjectHeaderSize;
+    dataStart_ = dataAt + kDataObjectHeaderSize;
+    if (broadcast)
+      Warn(headerBase_ + kHeaderObjectFixedSize + 88,
+           "not finished: the header still says broadcast, so its sizes, counts and durations are unknown "
+           "(a recording cut short, or a live stream); what the file holds was read from its packets");
+    if (framed_) {
+      dataSizeUnknown_ = true;
+      walkStart_ = headerLimit;
+      CountFramedPackets();
+      return S_OK;
+    }
+
     const uint64_t packetSize = file_.minPacketSize;
-    uint64_t dataObjectSize = GetU64(data + 16);
-    uint64_t available = size_ - dataStart_;
-    uint64_t dataBytes;
-    bool trailingObjects = false;
-    if (dataObjectSize == 0) {
-      if (!broadcast) Error(headerSize + 16, "Data Object size 0 without the Broadcast flag");
+    const uint64_t dataObjectSize = GetU64(data + 16);
+    const uint64_t available = size_ - dataStart_;
+    const bool holdsPackets = dataObjectSize > kDataObjectHeaderSize;
+    const bool fits = dataObjectSize >= kDataObjectHeaderSize && dataObjectSize - kDataObjectHeaderSize <= available;
+    uint64_t dataBytes = 0;
+    if (dataObjectSize == 0 || (broadcast && (!holdsPackets || !fits))) {
+      // Broadcast: the size is not known yet (0, or just the Data Object's head), or was never
+      // made right. The packets run to the end of the file or to the first index object.
+      if (!broadcast) Error(dataAt + 16, "Data Object size 0 without the Broadcast flag");
       dataSizeUnknown_ = true;
       dataBytes = available;
     } else if (dataObjectSize < kDataObjectHeaderSize) {
-      Error(headerSize + 16, "Data Object size " + std::to_string(dataObjectSize) + " is below 50");
-      dataBytes = 0;
-    } else if (dataObjectSize - kDataObjectHeaderSize > available) {
-      Error(headerSize + 16, "Data Object runs past the end of the file (cut short?)");
+      Error(dataAt + 16, "Data Object size " + std::to_string(dataObjectSize) + " is below 50");
+    } else if (!fits) {
+      Error(dataAt + 16, "Data Object runs past the end of the file (cut short?)");
       dataBytes = available;
+      tornBytes_ = available % packetSize;
     } else {
       dataBytes = dataObjectSize - kDataObjectHeaderSize;
-      if (dataBytes % packetSize != 0) Error(headerSize + 16, "Data Object size is not a whole number of packets");
+      if (dataBytes % packetSize != 0) Error(dataAt + 16, "Data Object size is not a whole number of packets");
     }
+    bool trailingObjects = false;
     if (dataSizeUnknown_) {
-      // A broadcast file runs to the end or to the first object after the packets.
-      uint64_t n = 0;
-      uint8_t id[16];
-      while ((n + 1) * packetSize <= dataBytes) {
-        if (ReadAt(dataStart_ + n * packetSize, id, 16)) {
-          GUID g = GetGuid(id);
-          if (g == kSimpleIndexObject || g == kIndexObject) break;
-        }
-        ++n;
-      }
-      packetsInFile_ = n;
-      if (n * packetSize < dataBytes) {
-        uint8_t id2[16];
-        trailingObjects = ReadAt(dataStart_ + n * packetSize, id2, 16) &&
-                          (GetGuid(id2) == kSimpleIndexObject || GetGuid(id2) == kIndexObject);
-        if (!trailingObjects)
-          Warn(dataStart_ + n * packetSize,
-               "last packet is incomplete (" + std::to_string(dataBytes - n * packetSize) + " bytes); ignored");
+      packetsInFile_ = FindPacketsEnd(dataBytes);
+      const uint64_t rest = dataBytes - packetsInFile_ * packetSize;
+      const uint8_t* id = rest >= 16 ? source_.View(dataStart_ + packetsInFile_ * packetSize, 16) : nullptr;
+      trailingObjects = id && IsIndexObject(id);
+      if (rest && !trailingObjects) {
+        tornBytes_ = rest;
+        Warn(dataStart_ + packetsInFile_ * packetSize,
+             "last packet is incomplete (" + std::to_string(rest) + " of " + std::to_string(packetSize) +
+                 " bytes): the recording was cut short; ignored");
       }
     } else {
       packetsInFile_ = dataBytes / packetSize;
-      if (!broadcast && declaredPackets_ != dataBytes / packetSize && dataObjectSize - kDataObjectHeaderSize <= available)
-        Error(headerSize + 40, "Total Data Packets " + std::to_string(declaredPackets_) + " differs from the Data Object size");
+      if (!broadcast && declaredPackets_ != packetsInFile_ && fits)
+        Error(dataAt + 40, "Total Data Packets " + std::to_string(declaredPackets_) + " differs from the Data Object size");
     }
+    walkStart_ = dataStart_;
     dataEnd_ = dataStart_ + packetsInFile_ * packetSize;
-    if (!dataSizeUnknown_ && dataObjectSize >= kDataObjectHeaderSize) {
-      const uint64_t end = headerSize + dataObjectSize;
-      if (end <= size_) ParseTrailingObjects(end);
-    } else if (trailingObjects) {
-      ParseTrailingObjects(dataEnd_);
-    }
+    if (!dataSizeUnknown_ && fits) ParseTrailingObjects(dataAt + dataObjectSize);
+    else if (trailingObjects) ParseTrailingObjects(dataEnd_);
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;
   }
   return S_OK;
+}
+
+bool Reader::OpenFramedHeader(uint64_t& headerLimit) {
+  uint8_t head[kChunkHeadSize + kChunkExtraSize];
+  if (!ReadAt(0, head, sizeof head)) {
+    Error(0, "stream header chunk cut off");
+    return false;
+  }
+  const uint64_t length = GetU16(head + 2);
+  if (length < kChunkExtraSize || kChunkHeadSize + length > size_) {
+    Error(2, "stream header chunk length " + std::to_string(length) + " does not fit the file");
+    return false;
+  }
+  framed_ = true;
+  headerBase_ = sizeof head;
+  headerLimit = kChunkHeadSize + length;
+  return true;
+}
+
+// Packets of a Data Object of unknown size: whole packets up to the end of the file or to an index
+// object that follows them.
+uint64_t Reader::FindPacketsEnd(uint64_t dataBytes) {
+  const uint64_t packetSize = file_.minPacketSize;
+  uint64_t n = 0;
+  while ((n + 1) * packetSize <= dataBytes) {
+    const uint8_t* id = source_.View(dataStart_ + n * packetSize, 16);
+    if (id && IsIndexObject(id)) break;
+    ++n;
+  }
+  return n;
+}
+
+void Reader::CountFramedPackets() {
+  PacketWalk walk;
+  walk.at = walkStart_;
+  uint64_t offset = 0;
+  uint32_t length = 0;
+  while (NextPacket(walk, offset, length)) {
+  }
+  packetsInFile_ = walk.number;
+  dataEnd_ = walk.at;
+  switch (walk.end) {
+    case PacketWalk::End::Torn:
+      tornBytes_ = size_ - walk.at;
+      Warn(walk.at, "last chunk is incomplete (" + std::to_string(tornBytes_) +
+                        " bytes): the recording was cut short; ignored");
+      break;
+    case PacketWalk::End::NotAChunk:
+      Warn(walk.at, std::to_string(size_ - walk.at) + " bytes after the last chunk are not a stream chunk; ignored");
+      break;
+    case PacketWalk::End::Header:
+      Warn(walk.at, "a second stream header: the stream starts again here; only the first part is read");
+      break;
+    case PacketWalk::End::BadChunk:
+      Error(walk.at, "data chunk larger than the packet size");
+      break;
+    case PacketWalk::End::Clean:
+    case PacketWalk::End::Marker:
+      break;
+  }
+}
+
+// The next data packet: back to back after the Data Object, or the payload of the next "$D"
+// chunk. A chunk shorter than a packet leaves its padding out.
+bool Reader::NextPacket(PacketWalk& walk, uint64_t& offset, uint32_t& length) {
+  const uint32_t packetSize = file_.minPacketSize;
+  if (!framed_) {
+    if (walk.number >= packetsInFile_) return false;
+    offset = dataStart_ + walk.number * packetSize;
+    length = packetSize;
+    ++walk.number;
+    return true;
+  }
+  while (walk.at < size_) {
+    const uint64_t left = size_ - walk.at;
+    const uint8_t* head = source_.View(walk.at, static_cast<size_t>(std::min<uint64_t>(left, kChunkHeadSize + kChunkExtraSize)));
+    if (!head || left < kChunkHeadSize || head[0] != '$') {
+      walk.end = PacketWalk::End::NotAChunk;
+      return false;
+    }
+    const uint64_t chunkLength = GetU16(head + 2);
+    if (head[1] == 'E') {
+      walk.end = PacketWalk::End::Marker;
+      return false;
+    }
+    if (chunkLength > left - kChunkHeadSize) {
+      walk.end = PacketWalk::End::Torn;
+      return false;
+    }
+    if (head[1] == 'H') {
+      walk.end = PacketWalk::End::Header;
+      return false;
+    }
+    if (head[1] == 'D') {
+      if (chunkLength < kChunkExtraSize || chunkLength - kChunkExtraSize > packetSize) {
+        walk.end = PacketWalk::End::BadChunk;
+        return false;
+      }
+      offset = walk.at + kChunkHeadSize + kChunkExtraSize;
+      length = static_cast<uint32_t>(chunkLength - kChunkExtraSize);
+      walk.at += kChunkHeadSize + chunkLength;
+      ++walk.number;
+      return true;
+    }
+    walk.at += kChunkHeadSize + chunkLength;  // other chunk kinds carry no packets
+  }
+  walk.end = PacketWalk::End::Clean;
+  return false;
 }
 
 bool Reader::ParseHeader(const uint8_t* h, uint64_t size) {
@@ -255,7 +379,8 @@ bool Reader::ParseHeader(const uint8_t* h, uint64_t size) {
   }
   uint32_t children = 0;
   bool haveExtension = false;
-  std::vector<std::pair<uint16_t, uint32_t>> bitrates;
+  // By stream number: a header can repeat the object, but only 127 streams can have a rate.
+  std::optional<uint32_t> bitrates[128];
   uint64_t at = kHeaderObjectFixedSize;
   while (at < size) {
     if (size - at < kObjectHeaderSize) {
@@ -313,7 +438,7 @@ bool Reader::ParseHeader(const uint8_t* h, uint64_t size) {
       c.U16(count);
       for (uint32_t i = 0; i < count && c.Ok(); ++i) {
         uint32_t flags = 0, rate = 0;
-        if (c.U16(flags) && c.U32(rate)) bitrates.push_back({static_cast<uint16_t>(flags & 0x7F), rate});
+        if (c.U16(flags) && c.U32(rate)) bitrates[flags & 0x7F] = rate;
       }
       if (!c.Ok()) Error(at, "Stream Bitrate Properties records run past the object");
     } else if (id == kDataObject || id == kHeaderObject || id == kSimpleIndexObject) {
@@ -335,7 +460,12 @@ bool Reader::ParseHeader(const uint8_t* h, uint64_t size) {
                                            std::to_string(file_.maxPacketSize));
     if (file_.minPacketSize == 0) return false;
   }
-  if (file_.minPacketSize > (64u << 20)) {
+  if (file_.minPacketSize < kMinPacketSize) {
+    Error(kHeaderObjectFixedSize + 92, "packet size " + std::to_string(file_.minPacketSize) +
+                                           " is smaller than the smallest packet can be");
+    return false;
+  }
+  if (file_.minPacketSize > kMaxPacketSize) {
     Error(kHeaderObjectFixedSize + 92, "packet size " + std::to_string(file_.minPacketSize) + " is implausible");
     return false;
   }
@@ -355,12 +485,13 @@ bool Reader::ParseHeader(const uint8_t* h, uint64_t size) {
     it->averageTimePerFrame = e.averageTimePerFrame;
   }
   extended_.clear();
-  for (const auto& record : bitrates) {
-    const uint16_t number = record.first;
+  for (uint16_t number = 0; number < 128; ++number) {
+    if (!bitrates[number]) continue;
     auto it = std::find_if(streams_.begin(), streams_.end(), [&](const StreamInfo& s) { return s.number == number; });
     if (it == streams_.end()) Warn(0, "bitrate record for undeclared stream " + std::to_string(number));
-    else it->bitrate = record.second;
+    else it->bitrate = *bitrates[number];
   }
+
   std::sort(streams_.begin(), streams_.end(), [](const StreamInfo& a, const StreamInfo& b) { return a.number < b.number; });
   return true;
 }
@@ -458,6 +589,11 @@ void Reader::ParseExtendedStreamProperties(const uint8_t* p, uint64_t size, uint
     return;
   }
   // Stream Properties may come before or after the extension; merged at the end of the header.
+  // One per stream; past a few more than there can be streams, the rest are only counted.
+  if (extended_.size() >= 256) {
+    Error(at, "more Extended Stream Properties than there can be streams");
+    return;
+  }
   Extended e;
   e.number = GetU16(p + 72);
   e.at = at;
@@ -468,40 +604,56 @@ void Reader::ParseExtendedStreamProperties(const uint8_t* p, uint64_t size, uint
   extended_.push_back(e);
 }
 
+
 void Reader::ParseTrailingObjects(uint64_t at) {
   std::vector<uint16_t> videoStreams;
   for (const auto& s : streams_)
     if (s.video) videoStreams.push_back(s.number);
   while (at < size_) {
-    uint8_t head[kSimpleIndexFixedSize];
-    if (size_ - at < kObjectHeaderSize || !ReadAt(at, head, kObjectHeaderSize)) {
-      Warn(at, std::to_string(size_ - at) + " bytes of trailing data after the Data Object");
+    const uint64_t left = size_ - at;
+    const uint8_t* head = source_.View(at, static_cast<size_t>(std::min<uint64_t>(left, kSimpleIndexFixedSize)));
+    if (!head) {
+      Error(at, "the file cannot be read after the Data Object");
+      return;
+    }
+    // A program that streamed the file ends it with the stream's end chunk.
+    if (left >= kChunkHeadSize && head[0] == '$' && head[1] == 'E' && GetU16(head + 2) == left - kChunkHeadSize) return;
+    if (left < kObjectHeaderSize) {
+      Warn(at, std::to_string(left) + " bytes of trailing data after the Data Object");
       return;
     }
     const GUID id = GetGuid(head);
     const uint64_t objectSize = GetU64(head + 16);
-    if (objectSize < kObjectHeaderSize || objectSize > size_ - at) {
+    if (objectSize < kObjectHeaderSize || objectSize > left) {
       Error(at + 16, "object size " + std::to_string(objectSize) + " after the Data Object does not fit the file");
       return;
     }
     if (id == kSimpleIndexObject) {
-      SimpleIndexInfo index;
-      if (objectSize < kSimpleIndexFixedSize || !ReadAt(at, head, kSimpleIndexFixedSize)) {
+      if (objectSize < kSimpleIndexFixedSize) {
         Error(at, "Simple Index Object too small");
+      } else if (indexes_.size() >= kMaxIndexes) {
+        Warn(at, "more Simple Index objects than streams; ignored");
       } else {
+        SimpleIndexInfo index;
         index.fileId = GetGuid(head + 24);
         index.interval = GetU64(head + 40);
         index.maxPacketCount = GetU32(head + 48);
-        const uint64_t count = GetU32(head + 52);
-        if (objectSize != kSimpleIndexFixedSize + 6 * count) {
-          Error(at + 16, "Simple Index size disagrees with its " + std::to_string(count) + " entries");
+        index.entryCount = GetU32(head + 52);
+        if (objectSize != kSimpleIndexFixedSize + 6 * index.entryCount) {
+          Error(at + 16, "Simple Index size disagrees with its " + std::to_string(index.entryCount) + " entries");
         } else {
-          std::vector<uint8_t> raw(6 * count);
-          if (ReadAt(at + kSimpleIndexFixedSize, raw.data(), raw.size())) {
-            index.entries.reserve(count);
-            for (uint64_t i = 0; i < count; ++i)
-              index.entries.push_back({GetU32(&raw[6 * i]), GetU16(&raw[6 * i + 4])});
+          const uint64_t keep = std::min(index.entryCount, kMaxIndexEntries - indexEntriesKept_);
+          if (keep < index.entryCount)
+            Warn(at, "Simple Index of " + std::to_string(index.entryCount) + " entries: only the first " +
+                         std::to_string(keep) + " are checked");
+          index.entries.reserve(keep);
+          uint64_t from = at + kSimpleIndexFixedSize;
+          for (uint64_t i = 0; i < keep; ++i, from += 6) {
+            const uint8_t* e = source_.View(from, 6);
+            if (!e) break;
+            index.entries.push_back({GetU32(e), GetU16(e + 4)});
           }
+          indexEntriesKept_ += index.entries.size();
         }
         if (indexes_.size() < videoStreams.size()) index.stream = videoStreams[indexes_.size()];
         else Warn(at, "Simple Index with no video stream left to belong to");
@@ -514,41 +666,65 @@ void Reader::ParseTrailingObjects(uint64_t at) {
   }
 }
 
-HRESULT Reader::ReadObjects(const ObjectVisitor& visit) {
+HRESULT Reader::ReadObjects(const ObjectVisitor& visit, ObjectBytes bytes) {
   if (!haveFileProperties_ || dataStart_ == 0) return NS_E_INVALID_REQUEST;
   try {
     std::vector<Pending> pending(128);
+    std::vector<IndexedStream> indexed;
+    for (const auto& index : indexes_) {
+      if (!index.stream) continue;
+      auto it = std::find_if(indexed.begin(), indexed.end(), [&](const IndexedStream& s) { return s.stream == index.stream; });
+      if (it == indexed.end()) {
+        indexed.emplace_back();
+        it = indexed.end() - 1;
+        it->stream = index.stream;
+      }
+      for (const auto& e : index.entries) it->starts.push_back({e.packetNumber, UINT32_MAX});
+    }
+    for (auto& s : indexed) {
+      std::sort(s.starts.begin(), s.starts.end());
+      s.starts.erase(std::unique(s.starts.begin(), s.starts.end()), s.starts.end());
+    }
     const uint32_t packetSize = file_.minPacketSize;
-    std::vector<uint8_t> packet(packetSize);
-    std::fill(std::begin(objectCounts_), std::end(objectCounts_), 0);
-    keyFrames_.clear();
+    std::vector<uint8_t> shortPacket;  // a chunk that left its padding out, padded again
+    std::fill(std::begin(totals_), std::end(totals_), StreamTotals());
+    prerollWarnings_ = SIZE_MAX;
     lastSendMs_ = 0;
     lastSendEndMs_ = 0;
     maxPresentationMs_ = 0;
-    for (uint64_t n = 0; n < packetsInFile_; ++n) {
-      if (!ReadAt(dataStart_ + n * packetSize, packet.data(), packetSize)) return kReadFailed;
-      ParsePacket(packet.data(), n, pending, visit);
+    PacketWalk walk;
+    walk.at = walkStart_;
+    uint64_t offset = 0;
+    uint32_t length = 0;
+    for (uint64_t n = 0; n < packetsInFile_ && NextPacket(walk, offset, length); ++n) {
+      const uint8_t* packet = source_.View(offset, length);
+      if (!packet) return kReadFailed;
+      if (length < packetSize) {
+        shortPacket.assign(packetSize, 0);
+        std::memcpy(shortPacket.data(), packet, length);
+        packet = shortPacket.data();
+      }
+      ParsePacket(packet, offset, n, pending, indexed, bytes == ObjectBytes::Whole, visit);
     }
-    const bool broadcast = (file_.flags & kFlagBroadcast) != 0;
+    const bool broadcast = Unfinished();
     for (size_t i = 0; i < pending.size(); ++i) {
       if (!pending[i].active) continue;
       std::string what = "stream " + std::to_string(i) + ": last object incomplete (" +
-                         std::to_string(pending[i].data.size()) + " of " + std::to_string(pending[i].size) + " bytes)";
+                         std::to_string(pending[i].received) + " of " + std::to_string(pending[i].size) + " bytes)";
       if (broadcast) Warn(pending[i].at, what + ", recording cut short");
       else Error(pending[i].at, what);
     }
     CheckTotals();
-    CheckIndexes();
+    CheckIndexes(indexed);
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;
   }
   return S_OK;
 }
 
-void Reader::ParsePacket(const uint8_t* packet, uint64_t number, std::vector<Pending>& pending,
-                         const ObjectVisitor& visit) {
+void Reader::ParsePacket(const uint8_t* packet, uint64_t base, uint64_t number, std::vector<Pending>& pending,
+                         std::vector<IndexedStream>& indexed, bool keepBytes, const ObjectVisitor& visit) {
   const uint32_t packetSize = file_.minPacketSize;
-  const uint64_t base = dataStart_ + number * packetSize;
   Cursor c(packet, packet + packetSize);
   auto bad = [&](const std::string& what) { Error(base + (c.Here() - packet), "packet " + std::to_string(number) + ": " + what); };
 
@@ -574,12 +750,22 @@ void Reader::ParsePacket(const uint8_t* packet, uint64_t number, std::vector<Pen
   if (!c.Ok()) return bad("payload parsing information cut off");
   uint32_t length = packetSize;
   if ((lengthFlags >> 5) & 3) {
-    if (packetLength != packetSize) bad("Packet Length " + std::to_string(packetLength) + " differs from the packet size");
+    if (packetLength > packetSize || (packetLength < packetSize && uint64_t{packetLength} + padding != packetSize))
+      bad("Packet Length " + std::to_string(packetLength) + " differs from the packet size");
     length = std::min(packetLength, packetSize);
   }
   const uint64_t used = static_cast<uint64_t>(c.Here() - packet);
-  if (padding > length || length - padding < used) return bad("padding length " + std::to_string(padding) + " too large");
-  const uint8_t* end = packet + length - padding;
+  const uint8_t* end = nullptr;
+  if (padding <= length && length - padding >= used) {
+    end = packet + length - padding;
+  } else if (length < packetSize && uint64_t{length} + padding == packetSize && length >= used) {
+    // GStreamer ends a stream with a short packet whose padding counts up to the full size.
+    Warn(base, "packet " + std::to_string(number) + ": padding length " + std::to_string(padding) +
+                   " counts past its Packet Length " + std::to_string(length) + "; read up to the Packet Length");
+    end = packet + length;
+  } else {
+    return bad("padding length " + std::to_string(padding) + " too large");
+  }
   c = Cursor(c.Here(), end);
 
   if (sendTime < lastSendMs_) bad("send time " + std::to_string(sendTime) + " before the previous packet's " + std::to_string(lastSendMs_));
@@ -613,18 +799,35 @@ void Reader::ParsePacket(const uint8_t* packet, uint64_t number, std::vector<Pen
 
     const uint16_t stream = streamByte & 0x7F;
     const bool key = streamByte & kKeyFrameBit;
-    if (!FindStream(stream)) {
+    const StreamInfo* info = byNumber_[stream];
+    if (!info) {
       bad("payload for undeclared stream " + std::to_string(stream));
       continue;
     }
     Pending& p = pending[stream];
     auto emit = [&](const MediaObject& object) {
-      ++objectCounts_[stream];
+      StreamTotals& totals = totals_[stream];
+      totals.firstMs = totals.objects ? std::min(totals.firstMs, object.presentationMs) : object.presentationMs;
+      totals.lastMs = std::max(totals.lastMs, object.presentationMs);
+      ++totals.objects;
+      totals.bytes += object.size;
       maxPresentationMs_ = std::max(maxPresentationMs_, object.presentationMs);
-      if (object.presentationMs < file_.prerollMs)
-        Warn(payloadAt, "stream " + std::to_string(stream) + ": presentation time " + std::to_string(object.presentationMs) + " before the preroll");
-      if (object.keyFrame) keyFrames_.push_back({stream, object.presentationMs, object.firstPacket});
-      const StreamInfo* info = FindStream(stream);
+      if (object.presentationMs < file_.prerollMs) {
+        // Can come with every object: past the first few, counted without making a message.
+        if (prerollWarnings_ != SIZE_MAX) problems_.AddMore(prerollWarnings_);
+        else prerollWarnings_ = problems_.Add(Problem::Severity::Warning, payloadAt, "stream " + std::to_string(stream) + ": presentation time " + std::to_string(object.presentationMs) + " before the preroll");
+      }
+      if (object.keyFrame) {
+        ++totals.keyFrames;
+        for (auto& s : indexed) {
+          if (s.stream != stream) continue;
+          s.earliest = std::min(s.earliest, object.presentationMs);
+          if (object.firstPacket > UINT32_MAX) continue;  // no index entry can name it
+          const auto packet = static_cast<uint32_t>(object.firstPacket);
+          auto it = std::lower_bound(s.starts.begin(), s.starts.end(), std::make_pair(packet, uint32_t{0}));
+          if (it != s.starts.end() && it->first == packet) it->second = std::min(it->second, object.presentationMs);
+        }
+      }
       if (info->maxObjectSize && object.size > info->maxObjectSize)
         Warn(payloadAt, "stream " + std::to_string(stream) + ": object larger than the declared maximum");
       if (visit) visit(object);
@@ -655,7 +858,7 @@ void Reader::ParsePacket(const uint8_t* packet, uint64_t number, std::vector<Pen
         object.keyFrame = key;
         object.compressed = true;
         object.firstPacket = number;
-        object.data = subData;
+        object.data = keepBytes ? subData : nullptr;
         object.size = subLength;
         emit(object);
         ++k;
@@ -686,13 +889,15 @@ void Reader::ParsePacket(const uint8_t* packet, uint64_t number, std::vector<Pen
         continue;
       }
       if (payloadLength == objectSize) {
-        MediaObject object{stream, static_cast<uint8_t>(objectNumber), presentation, key, false, number, data, objectSize};
+        MediaObject object{stream, static_cast<uint8_t>(objectNumber), presentation, key, false, number,
+                           keepBytes ? data : nullptr, objectSize};
         emit(object);
         continue;
       }
       // The object's bytes are at most what the packets still to come can carry.
       const uint64_t remaining = (packetsInFile_ - number) * uint64_t{packetSize};
-      if (objectSize > remaining + payloadLength) {
+      // Where a recording was cut short its last object is, and is reported incomplete at the end.
+      if (objectSize > remaining + payloadLength && !Unfinished()) {
         bad("stream " + std::to_string(stream) + ": object size " + std::to_string(objectSize) + " exceeds the data left");
         continue;
       }
@@ -703,11 +908,12 @@ void Reader::ParsePacket(const uint8_t* packet, uint64_t number, std::vector<Pen
       p.keyFrame = key;
       p.firstPacket = number;
       p.at = payloadAt;
+      p.received = payloadLength;
       p.data.clear();
-      p.data.insert(p.data.end(), data, data + payloadLength);
+      if (keepBytes) p.data.insert(p.data.end(), data, data + payloadLength);
       continue;
     }
-    if (!p.active || static_cast<uint8_t>(objectNumber) != p.number || offset != p.data.size()) {
+    if (!p.active || static_cast<uint8_t>(objectNumber) != p.number || offset != p.received) {
       bad("stream " + std::to_string(stream) + ": fragment at offset " + std::to_string(offset) + " of object " +
           std::to_string(objectNumber) + " does not continue an object");
       p.active = false;
@@ -718,15 +924,17 @@ void Reader::ParsePacket(const uint8_t* packet, uint64_t number, std::vector<Pen
       p.active = false;
       continue;
     }
-    if (uint64_t{payloadLength} > p.size - p.data.size()) {
+    if (uint64_t{payloadLength} > p.size - p.received) {
       bad("stream " + std::to_string(stream) + ": fragments exceed the object size");
       p.active = false;
       continue;
     }
-    p.data.insert(p.data.end(), data, data + payloadLength);
-    if (p.data.size() == p.size) {
+    p.received += payloadLength;
+    if (keepBytes) p.data.insert(p.data.end(), data, data + payloadLength);
+    if (p.received == p.size) {
       p.active = false;
-      MediaObject object{stream, p.number, p.presentationMs, p.keyFrame, false, p.firstPacket, p.data.data(), p.size};
+      MediaObject object{stream, p.number, p.presentationMs, p.keyFrame, false, p.firstPacket,
+                         keepBytes ? p.data.data() : nullptr, p.size};
       emit(object);
     }
   }
@@ -754,10 +962,11 @@ void Reader::CheckTotals() {
   if (file_.sendDuration < uint64_t{lastSendMs_} * kTicksPerMs) Error(at + 72, "Send Duration ends before the last packet's send time");
 }
 
-void Reader::CheckIndexes() {
+void Reader::CheckIndexes(const std::vector<IndexedStream>& indexed) {
   size_t videoStreams = 0;
   for (const auto& s : streams_) videoStreams += s.video;
-  if ((file_.flags & kFlagSeekable) && videoStreams > indexes_.size())
+  // An unfinished file has no index yet; its Seekable flag is already reported with Broadcast.
+  if ((file_.flags & kFlagSeekable) && !Unfinished() && videoStreams > indexes_.size())
     Error(kHeaderObjectFixedSize + 88, "Seekable flag set but a video stream has no Simple Index");
   for (const auto& index : indexes_) {
     if (!index.stream) continue;
@@ -767,16 +976,9 @@ void Reader::CheckIndexes() {
       Error(0, name + ": interval 0");
       continue;
     }
+    auto stream = std::find_if(indexed.begin(), indexed.end(), [&](const IndexedStream& s) { return s.stream == index.stream; });
+    if (stream == indexed.end()) continue;
     uint32_t maxCount = 0;
-    // Where each key frame of this stream begins, with the earliest time starting there.
-    std::unordered_map<uint64_t, uint32_t> starts;
-    uint32_t earliest = UINT32_MAX;
-    for (const auto& k : keyFrames_) {
-      if (k.stream != index.stream) continue;
-      auto [it, inserted] = starts.try_emplace(k.firstPacket, k.presentationMs);
-      if (!inserted) it->second = std::min(it->second, k.presentationMs);
-      earliest = std::min(earliest, k.presentationMs);
-    }
     for (size_t i = 0; i < index.entries.size(); ++i) {
       const auto& e = index.entries[i];
       maxCount = std::max<uint32_t>(maxCount, e.packetCount);
@@ -785,13 +987,17 @@ void Reader::CheckIndexes() {
         continue;
       }
       const uint64_t t = i * index.interval;
-      auto it = starts.find(e.packetNumber);
-      const bool found = it != starts.end() && (uint64_t{it->second} * kTicksPerMs <= t || it->second == earliest);
+      auto it = std::lower_bound(stream->starts.begin(), stream->starts.end(), std::make_pair(e.packetNumber, uint32_t{0}));
+      // A key frame begins in that packet at or before the entry's time; entries before the
+      // first key frame point at it.
+      const bool found = it != stream->starts.end() && it->first == e.packetNumber && it->second != UINT32_MAX &&
+                         (uint64_t{it->second} * kTicksPerMs <= t || it->second == stream->earliest);
       if (!found)
         Error(0, name + ": entry " + std::to_string(i) + " (packet " + std::to_string(e.packetNumber) +
                      ") is not the start of a key frame at or before its time");
     }
-    if (maxCount != index.maxPacketCount) Warn(0, name + ": Maximum Packet Count disagrees with its entries");
+    if (index.entries.size() == index.entryCount && maxCount != index.maxPacketCount)
+      Warn(0, name + ": Maximum Packet Count disagrees with its entries");
   }
 }
 

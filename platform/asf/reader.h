@@ -1,7 +1,13 @@
 // Reads and checks an ASF file: the header (file properties, streams, title), the Simple Index
 // objects, and, in one streaming pass over the data packets, the media objects reassembled from
 // their fragments. Any bytes are safe input: what does not fit the format becomes a problem in
-// the list, never a crash, and memory stays bounded by one packet plus one object per stream.
+// the list, never a crash. Memory stays bounded by a block of the file plus one object per stream
+// (one block alone when objects are read without their bytes), and work grows linearly with the
+// file, however small its packets or large its counts.
+//
+// Files still marked broadcast (a recording cut short, a live stream saved by another program)
+// are read to their end: their header does not know how many packets follow. So are streams in
+// the chunked form ffmpeg's "asf_stream" writes, each packet in a "$D" chunk after a "$H" header.
 #pragma once
 
 #include <cstdint>
@@ -9,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/asf/byte_source.h"
+#include "platform/asf/problem_list.h"
 #include "platform/asf/simple_index.h"
 #include "platform/asf/stream.h"
 #include "platform/win/guid.h"
@@ -50,6 +58,7 @@ struct SimpleIndexInfo {
   GUID fileId = GUID_NULL;
   uint64_t interval = 0;  // 100 ns
   uint32_t maxPacketCount = 0;
+  uint64_t entryCount = 0;  // in the file; `entries` keeps the first million or so of all indexes
   std::vector<SimpleIndexEntry> entries;
 };
 
@@ -60,15 +69,14 @@ struct MediaObject {
   bool keyFrame = false;
   bool compressed = false;  // one of the sub-payloads of a compressed payload
   uint64_t firstPacket = 0;
-  const uint8_t* data = nullptr;  // valid during the visit only
+  const uint8_t* data = nullptr;  // valid during the visit only; null when read without bytes
   uint32_t size = 0;
 };
 
-struct Problem {
-  enum class Severity { Error, Warning };
-  Severity severity;
-  uint64_t offset;  // byte offset in the file the problem was found at
-  std::string message;
+// What the packets hold of one stream, counted while they are read.
+struct StreamTotals {
+  uint64_t objects = 0, keyFrames = 0, bytes = 0;
+  uint32_t firstMs = 0, lastMs = 0;  // presentation times, preroll included; valid when objects > 0
 };
 
 class Reader {
@@ -84,9 +92,11 @@ class Reader {
   HRESULT OpenMemory(const uint8_t* data, size_t size);  // not copied; must outlive the reader
 
   using ObjectVisitor = std::function<void(const MediaObject&)>;
+  enum class ObjectBytes { Whole, None };
   // One pass over the data packets. Checks every packet and the totals and index against what
-  // the packets hold. The visitor may be empty.
-  HRESULT ReadObjects(const ObjectVisitor& visit);
+  // the packets hold. The visitor may be empty. With ObjectBytes::None the objects come without
+  // their bytes (data is null): fragments are only counted, so memory stays at one block.
+  HRESULT ReadObjects(const ObjectVisitor& visit, ObjectBytes bytes = ObjectBytes::Whole);
 
   const FileInfo& File() const { return file_; }
   const std::vector<StreamInfo>& Streams() const { return streams_; }
@@ -95,15 +105,33 @@ class Reader {
   const std::vector<SimpleIndexInfo>& Indexes() const { return indexes_; }
   uint64_t DataStart() const { return dataStart_; }
   uint64_t PacketsInFile() const { return packetsInFile_; }  // whole packets present
+  bool Framed() const { return framed_; }                      // the "$H"/"$D" chunked form
+  // The header still says broadcast: its sizes, counts and durations are not known, and the
+  // packets were counted from the data.
+  bool Unfinished() const;
+  uint64_t TornBytes() const { return tornBytes_; }  // of a last packet cut off by the end of the file
   // After ReadObjects.
-  uint64_t ObjectCount(uint16_t stream) const { return stream < 128 ? objectCounts_[stream] : 0; }
-  const std::vector<Problem>& Problems() const { return problems_; }
-  bool HasErrors() const;
+  uint64_t ObjectCount(uint16_t stream) const { return stream < 128 ? totals_[stream].objects : 0; }
+  const StreamTotals& Totals(uint16_t stream) const { return totals_[stream < 128 ? stream : 0]; }
+  uint64_t SendEndMs() const { return lastSendEndMs_; }  // latest packet send time plus its duration
+  const std::vector<Problem>& Problems() const { return problems_.Items(); }
+  bool HasErrors() const { return problems_.HasErrors(); }
 
  private:
   struct Pending;
+  struct IndexedStream;
+  struct PacketWalk {
+    enum class End { Clean, Marker, Torn, NotAChunk, Header, BadChunk };
+    uint64_t at = 0;      // where the next chunk starts, in the chunked form
+    uint64_t number = 0;  // packets passed so far
+    End end = End::Clean;
+  };
   HRESULT Start();
-  bool ReadAt(uint64_t offset, void* out, size_t size) const;
+  bool ReadAt(uint64_t offset, void* out, size_t size) const { return source_.ReadAt(offset, out, size); }
+  bool OpenFramedHeader(uint64_t& headerLimit);
+  uint64_t FindPacketsEnd(uint64_t dataBytes);
+  void CountFramedPackets();
+  bool NextPacket(PacketWalk& walk, uint64_t& offset, uint32_t& length);
   void Error(uint64_t offset, std::string message);
   void Warn(uint64_t offset, std::string message);
   bool ParseHeader(const uint8_t* h, uint64_t size);
@@ -111,13 +139,16 @@ class Reader {
   void ParseStreamProperties(const uint8_t* p, uint64_t size, uint64_t at);
   void ParseExtendedStreamProperties(const uint8_t* p, uint64_t size, uint64_t at);
   void ParseTrailingObjects(uint64_t from);
-  void ParsePacket(const uint8_t* packet, uint64_t number, std::vector<Pending>& pending, const ObjectVisitor& visit);
+  void ParsePacket(const uint8_t* packet, uint64_t base, uint64_t number, std::vector<Pending>& pending,
+                   std::vector<IndexedStream>& indexed, bool keepBytes, const ObjectVisitor& visit);
   void CheckTotals();
-  void CheckIndexes();
+  void CheckIndexes(const std::vector<IndexedStream>& indexed);
 
-  int fd_ = -1;
-  const uint8_t* memory_ = nullptr;
+  ByteSource source_;
   uint64_t size_ = 0;
+  bool framed_ = false;
+  uint64_t headerBase_ = 0;  // where the Header Object starts: past the first chunk's head when framed
+  uint64_t walkStart_ = 0;   // the first packet, or the first chunk after the header's
 
   FileInfo file_;
   bool haveFileProperties_ = false;
@@ -129,17 +160,15 @@ class Reader {
   uint64_t packetsInFile_ = 0;
   uint64_t declaredPackets_ = 0;  // Data Object's Total Data Packets
   bool dataSizeUnknown_ = false;
+  uint64_t tornBytes_ = 0;
+  uint64_t indexEntriesKept_ = 0;
 
-  uint64_t objectCounts_[128] = {};
+  const StreamInfo* byNumber_[128] = {};  // into streams_, set once the header is read
+  size_t prerollWarnings_ = SIZE_MAX;     // the item counting them, once a few are listed
+  StreamTotals totals_[128] = {};
   uint32_t lastSendMs_ = 0;
   uint64_t lastSendEndMs_ = 0;
   uint32_t maxPresentationMs_ = 0;
-  struct KeyFrame {
-    uint16_t stream;
-    uint32_t presentationMs;
-    uint64_t firstPacket;
-  };
-  std::vector<KeyFrame> keyFrames_;
   struct Extended {
     uint16_t number;
     uint64_t at;
@@ -147,7 +176,7 @@ class Reader {
     int64_t averageTimePerFrame;
   };
   std::vector<Extended> extended_;
-  std::vector<Problem> problems_;
+  ProblemList problems_;
 };
 
 }  // namespace asf

@@ -1,61 +1,18 @@
 // `pelistra probe`: the report of a sound file, the exit codes of broken and unreadable ones.
-#include <gtest/gtest.h>
+#include "probe_fixtures.h"
 
-#include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
-
-#include "platform/asf/writer.h"
-#include "tools/pelistra/probe_command.h"
+using namespace probe_test;
 
 namespace {
-
-struct Probe {
-  int code;
-  std::string out, err;
-};
-
-Probe RunOn(const std::string& path, bool json = false, bool frames = false) {
-  std::ostringstream out, err;
-  int code = RunProbe({path, json, frames}, out, err);
-  return {code, out.str(), err.str()};
-}
 
 class ProbeTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (std::filesystem::temp_directory_path() / "probe-test-XXXXXX").string();
-    dir_ = mkdtemp(pattern.data());
-    path_ = dir_ + "/rec.asf";
-    asf::StreamDescription audio;
-    audio.number = 6;
-    audio.kind = asf::StreamKind::Audio;
-    audio.format = {1, 0, 2, 0, 0x80, 0xBB, 0, 0, 0, 0xEE, 2, 0, 4, 0, 16, 0, 0, 0};  // PCM 48 kHz stereo
-    audio.bitrate = 1536000;
-    asf::StreamDescription video;
-    video.number = 8;
-    video.kind = asf::StreamKind::Video;
-    video.format.assign(40, 0);
-    video.format[12] = 1;
-    std::memcpy(&video.format[16], "XVID", 4);
-    video.width = 640;
-    video.height = 480;
-    video.bitrate = 4000000;
-    asf::WriterOptions options;
-    options.streams = {audio, video};
-    options.title = u"ASF File";
-    asf::Writer writer;
-    ASSERT_EQ(S_OK, writer.Open(path_, options));
-    std::vector<uint8_t> bytes(5000, 0x11);
-    for (int i = 0; i < 50; ++i) {
-      ASSERT_EQ(S_OK, writer.WriteSample(8, i * 400000LL, 400000, i % 25 == 0, false, bytes.data(), 2000 + i));
-      ASSERT_EQ(S_OK, writer.WriteSample(6, i * 400000LL, 400000, false, false, bytes.data(), 3840));
-    }
-    ASSERT_EQ(S_OK, writer.Close());
+    path_ = dir_ / "rec.asf";
+    WriteRecording(path_);
   }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
-  std::string dir_, path_;
+  TempDir dir_;
+  std::string path_;
 };
 
 }  // namespace
@@ -67,12 +24,13 @@ TEST_F(ProbeTest, ReportsStreamsHeaderAndIndex) {
   for (const char* line : {"Title: ASF File", "Preroll: 3000 ms", "Play duration: 5.000 s (media 2.000 s)", "Flags: seekable",
                            "Stream 6: audio, format tag 0x0001, 48000 Hz, 2 channels, 16 bits, 768000 bit/s, buffer 3000 ms, 50 objects",
                            "Stream 8: video, XVID, 640x480, 404900 bit/s, buffer 3000 ms, 50 objects",
-                           "Index: stream 8, 6 entries every 1.000 s", "Problems: none"})
+                           "Index: stream 8, 6 entries every 1.000 s", "Status: finished",
+                           "Read from the data: ", "Problems: none"})
     EXPECT_NE(std::string::npos, p.out.find(line)) << line << "\n" << p.out;
 
   Probe json = RunOn(path_, true, true);
   EXPECT_EQ(0, json.code);
-  for (const char* field : {"\"packet_size\": 8192", "\"fourcc\": \"XVID\"", "\"seekable\": true", "\"count\": 6, \"entries\": [[0, ",
+  for (const char* field : {"\"packet_size\": 8192", "\"fourcc\": \"XVID\"", "\"seekable\": true", "\"finished\": true", "\"torn_bytes\": 0", "\"count\": 6, \"entries\": [[0, ",
                             "{\"stream\": 8, \"time_ms\": 3000, \"size\": 2000, \"key\": true}", "\"problems\": [\n  ]"})
     EXPECT_NE(std::string::npos, json.out.find(field)) << field << "\n" << json.out.substr(0, 2000);
 
@@ -88,12 +46,12 @@ TEST_F(ProbeTest, ExitCodesForBrokenAndUnreadableFiles) {
   EXPECT_NE(std::string::npos, cut.out.find("error at")) << cut.out;
   EXPECT_NE(std::string::npos, cut.err.find("structural errors"));
 
-  std::ofstream(dir_ + "/text.asf") << "not a media file at all";
-  Probe text = RunOn(dir_ + "/text.asf");
+  std::ofstream(dir_ / "text.asf") << "not a media file at all";
+  Probe text = RunOn(dir_ / "text.asf");
   EXPECT_EQ(2, text.code);
   EXPECT_NE(std::string::npos, text.err.find("not a readable ASF file")) << text.err;
 
-  Probe missing = RunOn(dir_ + "/missing.asf");
+  Probe missing = RunOn(dir_ / "missing.asf");
   EXPECT_EQ(2, missing.code);
   EXPECT_NE(std::string::npos, missing.err.find("no such file")) << missing.err;
 }
