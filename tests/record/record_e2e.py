@@ -8,7 +8,6 @@ files and compares them frame by frame with the original streams.
 
 Exit 0 passed, 1 failed, 77 skipped (ffmpeg is not installed).
 """
-import argparse
 import json
 import os
 import random
@@ -18,9 +17,11 @@ import shutil
 import signal
 import subprocess
 import sys
-import tempfile
 import threading
 import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from e2e_driver import Failure, drive, expect, run  # noqa: E402
 
 # name: (file, --video-format, frames per second)
 VIDEO = {
@@ -54,22 +55,6 @@ def cases():
     names += ["guard.rotated-name-exists", "naming.segment-shorter-than-gop"]
     names += [f"cli.{case}" for case in CLI_CASES]
     return names
-
-
-class Failure(Exception):
-    pass
-
-
-def expect(condition, message):
-    if not condition:
-        raise Failure(message)
-
-
-def run(cmd, check=True, **kwargs):
-    proc = subprocess.run(cmd, capture_output=True, **kwargs)
-    if check and proc.returncode != 0:
-        raise Failure(f"{' '.join(cmd)}\nexit {proc.returncode}\n{proc.stderr[-3000:]!r}")
-    return proc
 
 
 class Context:
@@ -599,63 +584,40 @@ def case_cli(ctx, case):
     expect_words(said)
 
 
-def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--list", action="store_true")
-    parser.add_argument("--bin")
-    parser.add_argument("--fixtures")
-    parser.add_argument("--case")
-    args = parser.parse_args()
-    if args.list:
-        print("\n".join(cases()))
-        return 0
-    if shutil.which("ffmpeg") is None or shutil.which("ffprobe") is None:
-        print("SKIP: ffmpeg is not installed", file=sys.stderr)
-        return 77
-    with tempfile.TemporaryDirectory(prefix="record-e2e-") as work:
-        # A machine root of its own: nothing registered, so the module beside the program is used.
-        os.environ["PELISTRA_ROOT"] = os.path.join(work, ".root")
-        inputs = os.path.join(work, "case")
-        os.mkdir(inputs)
-        ctx = Context(os.path.abspath(args.bin), os.path.abspath(args.fixtures), inputs)
-        kind, _, name = args.case.partition(".")
-        try:
-            if kind == "format":
-                fixture, _, audio = name.partition("+")
-                case_format(ctx, fixture, bool(audio))
-            elif args.case == "rotate.size":
-                case_rotate_size(ctx)
-            elif args.case == "rotate.time+audio":
-                case_rotate_time(ctx)
-            elif args.case == "rotate.signal":
-                case_rotate_signal(ctx)
-            elif args.case == "live.pipe":
-                case_live_pipe(ctx)
-            elif args.case == "sigint":
-                case_sigint(ctx)
-            elif kind == "bad":
-                case_bad(ctx, name)
-            elif args.case == "kill.live":
-                case_kill_live(ctx)
-            elif kind == "limit":
-                case_limit(ctx, name)
-            elif args.case == "guard.rotated-name-exists":
-                case_rotated_name_exists(ctx)
-            elif kind == "guard":
-                case, _, y = name.partition("+")
-                case_guard(ctx, case, bool(y))
-            elif args.case == "naming.segment-shorter-than-gop":
-                case_segment_shorter_than_gop(ctx)
-            elif kind == "cli":
-                case_cli(ctx, name)
-            else:
-                raise Failure(f"no case {args.case}")
-        except Failure as failure:
-            print(f"FAIL {args.case}: {failure}", file=sys.stderr)
-            return 1
-    print(f"ok: {args.case}")
-    return 0
+def run_case(args, folder):
+    ctx = Context(os.path.abspath(args.bin), os.path.abspath(args.fixtures), folder)
+    kind, _, name = args.case.partition(".")
+    if kind == "format":
+        fixture, _, audio = name.partition("+")
+        case_format(ctx, fixture, bool(audio))
+    elif args.case == "rotate.size":
+        case_rotate_size(ctx)
+    elif args.case == "rotate.time+audio":
+        case_rotate_time(ctx)
+    elif args.case == "rotate.signal":
+        case_rotate_signal(ctx)
+    elif args.case == "live.pipe":
+        case_live_pipe(ctx)
+    elif args.case == "sigint":
+        case_sigint(ctx)
+    elif kind == "bad":
+        case_bad(ctx, name)
+    elif args.case == "kill.live":
+        case_kill_live(ctx)
+    elif kind == "limit":
+        case_limit(ctx, name)
+    elif args.case == "guard.rotated-name-exists":
+        case_rotated_name_exists(ctx)
+    elif kind == "guard":
+        case, _, y = name.partition("+")
+        case_guard(ctx, case, bool(y))
+    elif args.case == "naming.segment-shorter-than-gop":
+        case_segment_shorter_than_gop(ctx)
+    elif kind == "cli":
+        case_cli(ctx, name)
+    else:
+        raise Failure(f"no case {args.case}")
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(drive("record-e2e", cases, run_case, options=["--fixtures"]))

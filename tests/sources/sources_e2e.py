@@ -8,16 +8,17 @@ makes of the same stream (`ffmpeg -i IN -c copy OUT.asf`) and against the decode
 
 Exit 0 passed, 1 failed, 77 skipped (ffmpeg, or x264 for the case that needs it, is missing).
 """
-import argparse
 import json
 import os
 import re
 import shutil
 import subprocess
 import sys
-import tempfile
 import threading
 import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from e2e_driver import Failure, Skip, drive, expect, run  # noqa: E402
 
 # name: (frame rate as ffmpeg takes it, extra encoder arguments)
 H264_RATES = {
@@ -35,26 +36,6 @@ def cases():
               "packed.mpeg4", "wav.rf64", "wav.pipe", "wav.ima-adpcm", "wav.ms-adpcm", "live.av-sync"]
     names += [f"torn.{f}" for f in TORN]
     return names
-
-
-class Failure(Exception):
-    pass
-
-
-class Skip(Exception):
-    pass
-
-
-def expect(condition, message):
-    if not condition:
-        raise Failure(message)
-
-
-def run(cmd, check=True, **kwargs):
-    proc = subprocess.run(cmd, capture_output=True, **kwargs)
-    if check and proc.returncode != 0:
-        raise Failure(f"{' '.join(cmd)}\nexit {proc.returncode}\n{proc.stderr[-3000:]!r}")
-    return proc
 
 
 FF = ["ffmpeg", "-nostdin", "-v", "error", "-y"]
@@ -420,46 +401,22 @@ def case_live(ctx):
         expect(abs(video_end - audio_end) <= 2 * frame, f"video ends at {video_end:.3f} s, audio at {audio_end:.3f} s")
 
 
-def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--list", action="store_true")
-    parser.add_argument("--bin")
-    parser.add_argument("--case")
-    args = parser.parse_args()
-    if args.list:
-        print("\n".join(cases()))
-        return 0
-    if shutil.which("ffmpeg") is None or shutil.which("ffprobe") is None:
-        print("SKIP: ffmpeg is not installed", file=sys.stderr)
-        return 77
-    with tempfile.TemporaryDirectory(prefix="sources-e2e-") as work:
-        os.environ["PELISTRA_ROOT"] = os.path.join(work, ".root")
-        inputs = os.path.join(work, "case")
-        os.mkdir(inputs)
-        ctx = Context(args.bin, inputs)
-        kind, _, name = args.case.partition(".")
-        try:
-            if kind == "rate":
-                case_rate(ctx, name)
-            elif args.case == "packed.mpeg4":
-                case_packed(ctx)
-            elif kind == "wav":
-                case_wav(ctx, name)
-            elif kind == "torn":
-                case_torn(ctx, name)
-            elif args.case == "live.av-sync":
-                case_live(ctx)
-            else:
-                raise Failure(f"no case {args.case}")
-        except Skip as skip:
-            print(f"SKIP {args.case}: {skip}", file=sys.stderr)
-            return 77
-        except Failure as failure:
-            print(f"FAIL {args.case}: {failure}", file=sys.stderr)
-            return 1
-    print(f"ok: {args.case}")
-    return 0
+def run_case(args, folder):
+    ctx = Context(args.bin, folder)
+    kind, _, name = args.case.partition(".")
+    if kind == "rate":
+        case_rate(ctx, name)
+    elif args.case == "packed.mpeg4":
+        case_packed(ctx)
+    elif kind == "wav":
+        case_wav(ctx, name)
+    elif kind == "torn":
+        case_torn(ctx, name)
+    elif args.case == "live.av-sync":
+        case_live(ctx)
+    else:
+        raise Failure(f"no case {args.case}")
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(drive("sources-e2e", cases, run_case))
