@@ -53,6 +53,15 @@ uint64_t NowAsFileTime() {
 
 Writer::~Writer() { Abandon(); }
 
+HeaderFields Writer::FieldsOfThisFile() const {
+  HeaderFields fields;
+  fields.fileId = fileId_;
+  fields.creationTime = creationTime_;
+  fields.packetSize = options_.packetSize;
+  fields.prerollMs = options_.prerollMs;
+  return fields;
+}
+
 HRESULT Writer::Validate(const WriterOptions& o) const {
   if (o.streams.empty()) return E_INVALIDARG;
   const uint32_t packetSize = o.packetSize ? o.packetSize : kDefaultPacketSize;
@@ -93,11 +102,7 @@ HRESULT Writer::Open(const std::string& path, const WriterOptions& options) {
     }
     fileId_ = RandomGuid();
     creationTime_ = NowAsFileTime();
-    HeaderFields fields;
-    fields.fileId = fileId_;
-    fields.creationTime = creationTime_;
-    fields.packetSize = options_.packetSize;
-    fields.prerollMs = options_.prerollMs;
+    HeaderFields fields = FieldsOfThisFile();
     fields.flags = kFlagBroadcast;
     header_ = BuildHeader(options_.streams, options_.title, fields);
   } catch (const std::bad_alloc&) {
@@ -261,11 +266,7 @@ HRESULT Writer::Finish() {
   const WrittenRun run = output_.Written();
   const uint64_t prerollTicks = uint64_t{options_.prerollMs} * kTicksPerMs;
   const uint64_t packets = run.packets;
-  HeaderFields fields;
-  fields.fileId = fileId_;
-  fields.creationTime = creationTime_;
-  fields.packetSize = options_.packetSize;
-  fields.prerollMs = options_.prerollMs;
+  HeaderFields fields = FieldsOfThisFile();
   fields.packetCount = packets;
   // Zero durations in a finished header read as "unknown" or negative to players, so a file
   // whose samples all last nothing at time 0 still gets 1 ms.

@@ -27,6 +27,8 @@
 
 namespace asf {
 
+struct HeaderFields;
+
 // 8 KiB packets keep the container overhead near 0.6% for a 4 Mbit/s video with PCM audio
 // (3.2 KiB packets come close to 1.5%), and 128 of them fill a write block exactly.
 constexpr uint32_t kDefaultPacketSize = 8192;
@@ -98,6 +100,8 @@ class Writer {
   HRESULT WriteBufferedPackets();
   HRESULT WriteFinalHeader(const std::vector<uint8_t>& header);
   HRESULT Finish();
+  // What the broadcast and the final header share: the file's identity, packet size and preroll.
+  HeaderFields FieldsOfThisFile() const;
   void Abandon();
 
   int fd_ = -1;

@@ -3,22 +3,13 @@
 #include <cstdio>
 
 #include "asf_test_support.h"
+#include "tests/support/command_output.h"
 
 using namespace asf_test;
 
 namespace {
 
 bool HaveFfprobe() { return std::system("ffprobe -version >/dev/null 2>&1") == 0; }
-
-std::string Capture(const std::string& command) {
-  std::string out;
-  FILE* pipe = popen(command.c_str(), "r");
-  if (!pipe) return out;
-  char buf[4096];
-  for (size_t n; (n = fread(buf, 1, sizeof buf, pipe)) > 0;) out.append(buf, n);
-  pclose(pipe);
-  return out;
-}
 
 // 2 s of PCM audio and a "video" of synthetic bytes under an MJPEG code: the demuxer does not
 // decode, so its view of the container is what is checked.
@@ -55,7 +46,7 @@ TEST(AsfFfprobe, ListsStreamsTitleAndDuration) {
   const std::string path = dir / "probe.asf";
   asf::Writer writer;
   WriteTwoSeconds(writer, path, true);
-  const std::string out = Capture("ffprobe -v error -show_entries stream=index,codec_type,codec_name,sample_rate,channels,width,height"
+  const std::string out = CommandOutput("ffprobe -v error -show_entries stream=index,codec_type,codec_name,sample_rate,channels,width,height"
                               ":format=duration,format_name:format_tags=title -of flat '" + path + "' 2>&1");
   EXPECT_NE(std::string::npos, out.find("streams.stream.0.codec_type=\"audio\"")) << out;
   EXPECT_NE(std::string::npos, out.find("streams.stream.0.codec_name=\"pcm_s16le\"")) << out;
@@ -68,7 +59,7 @@ TEST(AsfFfprobe, ListsStreamsTitleAndDuration) {
   EXPECT_NE(std::string::npos, out.find("format.tags.title=\"ASF File\"")) << out;
 
   // Every packet of both streams demuxes, with the times the writer gave.
-  const std::string packets = Capture("ffprobe -v error -show_entries packet=stream_index,pts_time -of csv '" + path + "'");
+  const std::string packets = CommandOutput("ffprobe -v error -show_entries packet=stream_index,pts_time -of csv '" + path + "'");
   size_t audio = 0, video = 0;
   for (size_t at = 0; (at = packets.find("packet,", at)) != std::string::npos; ++at)
     (packets[at + 7] == '0' ? audio : video)++;
@@ -89,7 +80,7 @@ TEST(AsfFfprobe, ReadsAFileCutShortBeforeClose) {
     WriteFile(dir / "copy.asf", ReadFile(path));
   }  // abandoned: the writer keeps what it accepted, the header stays "broadcast"
   for (const char* name : {"copy.asf", "live.asf"}) {
-    const std::string packets = Capture("ffprobe -v error -show_entries packet=stream_index -of csv '" + (dir / name) + "' 2>&1");
+    const std::string packets = CommandOutput("ffprobe -v error -show_entries packet=stream_index -of csv '" + (dir / name) + "' 2>&1");
     EXPECT_NE(std::string::npos, packets.find("packet,0")) << name << packets;
     EXPECT_NE(std::string::npos, packets.find("packet,1")) << name << packets;
   }
@@ -105,10 +96,10 @@ TEST(AsfFfprobe, FinishedFileDeclaresTheMeasuredBitRates) {
   const std::string path = dir / "rate.asf";
   asf::Writer writer;
   WriteTwoSeconds(writer, path, false, 0, 15000000);
-  const std::string live = Capture("ffprobe -v error -show_entries stream=bit_rate -of flat '" + path + "' 2>&1");
+  const std::string live = CommandOutput("ffprobe -v error -show_entries stream=bit_rate -of flat '" + path + "' 2>&1");
   EXPECT_NE(std::string::npos, live.find("streams.stream.1.bit_rate=\"15000000\"")) << "broadcast header: " << live;
   ASSERT_EQ(S_OK, writer.Close());
-  const std::string out = Capture("ffprobe -v error -show_entries stream=bit_rate:format=bit_rate -of flat '" + path + "' 2>&1");
+  const std::string out = CommandOutput("ffprobe -v error -show_entries stream=bit_rate:format=bit_rate -of flat '" + path + "' 2>&1");
   EXPECT_NE(std::string::npos, out.find("streams.stream.0.bit_rate=\"1536000\"")) << out;
   EXPECT_NE(std::string::npos, out.find("streams.stream.1.bit_rate=\"928000\"")) << out;
 }

@@ -6,22 +6,13 @@
 #include <map>
 
 #include "probe_fixtures.h"
+#include "tests/support/command_output.h"
 
 using namespace probe_test;
 
 namespace {
 
 bool RunCommand(const std::string& command) { return std::system(("(" + command + ") >/dev/null 2>&1").c_str()) == 0; }
-
-std::string Output(const std::string& command) {
-  std::string out;
-  FILE* f = popen(command.c_str(), "r");
-  if (!f) return out;
-  char buf[4096];
-  for (size_t n; (n = fread(buf, 1, sizeof buf, f)) > 0;) out.append(buf, n);
-  pclose(f);
-  return out;
-}
 
 // Frame sizes per stream, streams in the order of their numbers.
 using FrameSizes = std::map<int, std::vector<uint32_t>>;
@@ -39,7 +30,7 @@ FrameSizes ProbeFrames(const std::string& path) {
 // ffprobe numbers streams from 0 in header order; ours are numbered as the file numbers them.
 std::vector<std::vector<uint32_t>> FfprobeFrames(const std::string& path) {
   std::vector<std::vector<uint32_t>> frames;
-  std::istringstream in(Output("ffprobe -v quiet -show_entries packet=stream_index,size -of csv=p=0 '" + path + "' 2>/dev/null"));
+  std::istringstream in(CommandOutput("ffprobe -v quiet -show_entries packet=stream_index,size -of csv=p=0 '" + path + "' 2>/dev/null"));
   for (std::string line; std::getline(in, line);) {
     unsigned index = 0, size = 0;
     if (sscanf(line.c_str(), "%u,%u", &index, &size) != 2) continue;

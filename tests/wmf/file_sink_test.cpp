@@ -18,6 +18,7 @@
 #include "platform/asf/reader.h"
 #include "platform/wmf/file_events.h"
 #include "wmf_test_support.h"
+#include "tests/support/command_output.h"
 
 using namespace wmf_test;
 
@@ -45,16 +46,6 @@ FileContents Read(const std::string& path, uint16_t stream) {
   c.packets = reader.PacketsInFile();
   c.header = reader.File();
   return c;
-}
-
-std::string Capture(const std::string& command) {
-  std::string out;
-  FILE* pipe = popen(command.c_str(), "r");
-  if (!pipe) return out;
-  char buf[4096];
-  for (size_t n; (n = fread(buf, 1, sizeof buf, pipe)) > 0;) out.append(buf, n);
-  pclose(pipe);
-  return out;
 }
 
 // What the child writing live tells the test, in memory shared across the fork.
@@ -134,7 +125,7 @@ TEST(WmfFileSink, AStalledRecordingIsInItsFileWhenTheProcessIsKilled) {
     ASSERT_EQ(c.count, file.objects.size());
     for (uint32_t i = 0; i < c.count; ++i) EXPECT_EQ(std::vector<uint8_t>(c.size, static_cast<uint8_t>(i)), file.objects[i]) << i;
     if (haveFfprobe) {
-      const std::string packets = Capture("ffprobe -v error -show_entries packet=stream_index -of csv '" + path + "' 2>&1");
+      const std::string packets = CommandOutput("ffprobe -v error -show_entries packet=stream_index -of csv '" + path + "' 2>&1");
       size_t n = 0;
       for (size_t at = 0; (at = packets.find("packet,", at)) != std::string::npos; ++at) ++n;
       EXPECT_EQ(c.count, n) << packets;
