@@ -35,7 +35,7 @@ test: test-unit test-tsan test-fuzz
 
 # Ten seconds of the built-in test pattern and tone, recorded through the muxer filter.
 demo: build
-	$(BUILD)/bin/pelistra record --duration 10 -o demo.asf
+	$(BUILD)/bin/pelistra record --duration 10 -y -o demo.asf
 	$(BUILD)/bin/pelistra probe demo.asf
 
 bench: deps
