@@ -21,7 +21,7 @@ import threading
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
-from e2e_driver import Failure, drive, expect, run  # noqa: E402
+from e2e_driver import Failure, drive, expect, run, wait_for_folder  # noqa: E402
 
 # name: (file, --video-format, frames per second)
 VIDEO = {
@@ -396,19 +396,16 @@ def case_kill_live(ctx):
     # Written packets reach the file at least every second.
     proc = subprocess.Popen([ctx.pelistra, "record", "-q", "--video", "-", "--video-format", "h264", "--live",
                              "--fsync", "1", "-o", out], stdin=subprocess.PIPE, stderr=subprocess.DEVNULL)
-    sent = 0
-    # Fed at 25 pictures a second (the pace of the source, not a wait for the program) until the
-    # file has grown past its header with a few seconds of them; then killed mid-stream.
+    # Three seconds of pictures handed over at once, as an encoder's buffer would, and the input
+    # left open: they must reach the file while the program still waits for more.
+    sent = 75
     try:
-        while sent < len(units):
-            proc.stdin.write(units[sent])
-            proc.stdin.flush()
-            sent += 1
-            time.sleep(0.04)
-            if sent >= 75 and os.path.exists(out) and os.path.getsize(out) > 20000:
-                break
+        for unit in units[:sent]:
+            proc.stdin.write(unit)
+        proc.stdin.flush()
+        wait_for_folder(ctx.work, lambda: os.path.exists(out) and os.path.getsize(out) > 40000, 60)
         grown = os.path.getsize(out) if os.path.exists(out) else 0
-        expect(grown > 20000, f"the file did not grow: {grown} bytes after {sent} pictures")
+        expect(grown > 40000, f"the file did not grow: {grown} bytes after {sent} pictures")
     finally:
         proc.kill()
         proc.wait(timeout=30)

@@ -375,6 +375,8 @@ def case_live(ctx):
     events += [(0.0, "a", header)] + [((j + 1) * block, "a", samples[j * block_bytes:(j + 1) * block_bytes])
                                        for j in range(len(samples) // block_bytes)]
     events.sort(key=lambda e: e[0])
+    # The sleep below is the simulated camera's own clock, what this case is about, not a wait for
+    # the program: a late wake-up is a stall, which the checks after it allow for.
     start = time.monotonic()
     for at, kind, data in events:
         delay = start + at - time.monotonic()

@@ -4,11 +4,14 @@ temporary folder with a machine root of its own.
 
 Exit 0 passed, 1 failed, 77 skipped (ffmpeg is missing, or a case said Skip)."""
 import argparse
+import ctypes
 import os
+import select
 import shutil
 import subprocess
 import sys
 import tempfile
+import time
 
 
 class Failure(Exception):
@@ -29,6 +32,30 @@ def run(cmd, check=True, **kwargs):
     if check and proc.returncode != 0:
         raise Failure(f"{' '.join(cmd)}\nexit {proc.returncode}\n{proc.stderr[-3000:]!r}")
     return proc
+
+
+_IN_CREATE, _IN_MODIFY, _IN_NONBLOCK, _IN_CLOEXEC = 0x100, 0x2, 0o4000, 0o2000000
+
+
+def wait_for_folder(folder, ready, timeout):
+    """Blocks until ready() holds, looking again whenever a file in `folder` changes (inotify), or
+    until `timeout` seconds pass; returns ready() at the end."""
+    libc = ctypes.CDLL(None, use_errno=True)
+    fd = libc.inotify_init1(_IN_NONBLOCK | _IN_CLOEXEC)
+    if fd < 0:
+        return ready()
+    try:
+        # Watched before the first look, so no change between the look and the wait goes unseen.
+        libc.inotify_add_watch(fd, os.fsencode(folder), _IN_CREATE | _IN_MODIFY)
+        deadline = time.monotonic() + timeout
+        while not ready():
+            left = deadline - time.monotonic()
+            if left <= 0 or not select.select([fd], [], [], left)[0]:
+                return ready()
+            os.read(fd, 65536)  # only the wake-up matters: ready() looks again
+        return True
+    finally:
+        os.close(fd)
 
 
 def drive(name, cases, run_case, options=()):

@@ -2,17 +2,19 @@
 // is in its file without another call, so a process killed then leaves every sample; the file
 // observer hears Opened, Failed and Closed with the file's figures; a full disk comes back from
 // WriteStreamSample and EndWriting.
+#include <poll.h>
 #include <signal.h>
-#include <sys/mman.h>
+#include <sys/inotify.h>
+#include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <time.h>
 
-#include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <mutex>
-#include <thread>
 
 #include "platform/asf/format.h"
 #include "platform/asf/reader.h"
@@ -25,7 +27,48 @@ using namespace wmf_test;
 namespace {
 
 constexpr auto kDeadline = std::chrono::seconds(30);
-constexpr auto kPoll = std::chrono::milliseconds(20);
+using Clock = std::chrono::steady_clock;
+
+int MillisecondsLeft(Clock::time_point deadline) {
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+  return left > 0 ? static_cast<int>(left) : 0;
+}
+
+// Blocks until `fd` is readable or the deadline passes.
+bool WaitReadable(int fd, Clock::time_point deadline) {
+  pollfd p{fd, POLLIN, 0};
+  int n;
+  while ((n = poll(&p, 1, MillisecondsLeft(deadline))) < 0 && errno == EINTR) {
+  }
+  return n > 0;
+}
+
+// Blocks until `ready` holds, looking again whenever a file in `folder` changes, or until the
+// deadline passes; the answer is `ready` at the end.
+bool WaitForFolder(const std::string& folder, Clock::time_point deadline, const std::function<bool()>& ready) {
+  const int fd = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
+  if (fd < 0) return ready();
+  // Watched before the first look, so no change between the look and the wait goes unseen.
+  inotify_add_watch(fd, folder.c_str(), IN_CREATE | IN_MODIFY);
+  bool done;
+  while (!(done = ready()) && WaitReadable(fd, deadline)) {
+    char events[4096];
+    (void)!read(fd, events, sizeof events);  // only the wake-up matters: `ready` looks again
+  }
+  close(fd);
+  return done;
+}
+
+// Waits for the child to end, at most until the deadline; false if it is still running.
+bool WaitForChild(pid_t child, Clock::time_point deadline, int* status) {
+  const int fd = static_cast<int>(syscall(SYS_pidfd_open, child, 0));
+  if (fd >= 0) {
+    const bool ended = WaitReadable(fd, deadline);
+    close(fd);
+    if (!ended) return false;
+  }
+  return waitpid(child, status, 0) == child;
+}
 
 // Objects of one stream in the file, in order, and whether the reader found errors.
 struct FileContents {
@@ -48,11 +91,6 @@ FileContents Read(const std::string& path, uint16_t stream) {
   return c;
 }
 
-// What the child writing live tells the test, in memory shared across the fork.
-struct LiveProgress {
-  std::atomic<uint32_t> written{0};
-  std::atomic<bool> stalled{false};
-};
 
 void SleepUntil(const timespec& start, int64_t ms) {
   timespec at = start;
@@ -63,9 +101,10 @@ void SleepUntil(const timespec& start, int64_t ms) {
   }
 }
 
-// Writes `count` samples at the pace of a live source, then waits to be killed.
+// Writes `count` samples at the pace of a live source, says so on `stalledFd`, then waits to be
+// killed.
 [[noreturn]] void WriteLiveThenStall(const std::string& path, WORD stream, DWORD size, int64_t intervalMs,
-                                     uint32_t count, LiveProgress* progress) {
+                                     uint32_t count, int stalledFd) {
   IWMProfile* profile = AudioVideoProfile();
   WriterSet w;
   if (!profile || w.Configure(profile, path) != S_OK || w.writer->BeginWriting() != S_OK) _exit(2);
@@ -73,10 +112,10 @@ void SleepUntil(const timespec& start, int64_t ms) {
   clock_gettime(CLOCK_MONOTONIC, &start);
   for (uint32_t i = 0; i < count; ++i) {
     if (WriteBytes(w.writer, w.advanced, stream, i * intervalMs * 10000, size, static_cast<BYTE>(i)) != S_OK) _exit(3);
-    progress->written = i + 1;
     SleepUntil(start, (i + 1) * intervalMs);
   }
-  progress->stalled = true;
+  const char stalled = 1;
+  (void)!write(stalledFd, &stalled, 1);  // a lost byte fails the test by its deadline
   for (;;) pause();
 }
 
@@ -98,25 +137,23 @@ TEST(WmfFileSink, AStalledRecordingIsInItsFileWhenTheProcessIsKilled) {
     SCOPED_TRACE(c.what);
     TempDir dir;
     const std::string path = dir.File("live.asf");
-    void* shared = mmap(nullptr, sizeof(LiveProgress), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
-    ASSERT_NE(MAP_FAILED, shared);
-    auto* progress = new (shared) LiveProgress;
+    int stalled[2];
+    ASSERT_EQ(0, pipe2(stalled, O_CLOEXEC));
     pid_t child = fork();
     ASSERT_GE(child, 0);
-    if (child == 0) WriteLiveThenStall(path, c.stream, c.size, c.intervalMs, c.count, progress);
+    if (child == 0) WriteLiveThenStall(path, c.stream, c.size, c.intervalMs, c.count, stalled[1]);
+    close(stalled[1]);
 
     // Once the child stops writing, its samples reach the file with no call from it.
-    auto deadline = std::chrono::steady_clock::now() + kDeadline;
-    while (!progress->stalled && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(kPoll);
-    EXPECT_TRUE(progress->stalled);
+    const auto deadline = Clock::now() + kDeadline;
+    EXPECT_TRUE(WaitReadable(stalled[0], deadline)) << "the child never finished writing";
+    close(stalled[0]);
     size_t inFile = 0;
-    while (std::chrono::steady_clock::now() < deadline && (inFile = Read(path, c.stream).objects.size()) < c.count)
-      std::this_thread::sleep_for(kPoll);
+    WaitForFolder(dir.File(""), deadline, [&] { return (inFile = Read(path, c.stream).objects.size()) >= c.count; });
     kill(child, SIGKILL);
     int status = 0;
     ASSERT_EQ(child, waitpid(child, &status, 0));
     EXPECT_TRUE(WIFSIGNALED(status)) << "child exited with " << WEXITSTATUS(status);
-    munmap(shared, sizeof(LiveProgress));
     EXPECT_EQ(c.count, inFile);
 
     const FileContents file = Read(path, c.stream);
@@ -143,10 +180,8 @@ namespace {
   if (!profile || w.Configure(profile, path) != S_OK || w.writer->BeginWriting() != S_OK) _exit(2);
   for (int i = 0; i < 5; ++i)
     if (WriteBytes(w.writer, w.advanced, 6, i * 200000LL, 160, static_cast<BYTE>(i), 0) != S_OK) _exit(3);
-  const auto deadline = std::chrono::steady_clock::now() + kDeadline;
-  while (Read(path, 6).objects.size() < 5)
-    if (std::chrono::steady_clock::now() > deadline) _exit(4);
-    else std::this_thread::sleep_for(kPoll);
+  const std::string folder = path.substr(0, path.rfind('/') + 1);
+  if (!WaitForFolder(folder, Clock::now() + kDeadline, [&] { return Read(path, 6).objects.size() >= 5; })) _exit(4);
   _exit(w.writer->EndWriting() == S_OK ? 0 : 5);
 }
 
@@ -166,11 +201,7 @@ TEST(WmfFileSink, AProcessForkedWhileRecordingRecordsOnItsOwn) {
   ASSERT_GE(child, 0);
   if (child == 0) RecordStallAndEnd(dir.File("child.asf"));
   int status = 0;
-  const auto deadline = std::chrono::steady_clock::now() + 2 * kDeadline;
-  pid_t done = 0;
-  while ((done = waitpid(child, &status, WNOHANG)) == 0 && std::chrono::steady_clock::now() < deadline)
-    std::this_thread::sleep_for(kPoll);
-  if (done == 0) {
+  if (!WaitForChild(child, Clock::now() + 2 * kDeadline, &status)) {
     kill(child, SIGKILL);
     waitpid(child, &status, 0);
     FAIL() << "the child hung";
